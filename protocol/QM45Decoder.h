@@ -96,15 +96,27 @@ struct DecoderContext {
 struct DecodeResult {
     DecoderState after;        // state after every step that ran
     bool scaleChanged = false; // unit or decimal position changed: show the chart series again
-    int barPosition = -1;      // bar graph position; -1 when the frame was rejected before it
+    int barPosition = -1;      // bar graph position, 1..99 unclipped; -1 when rejected before it
     int rejectedAtStep = 0;    // 0 accepted; otherwise 4, 6, 7 or 10
     std::string error;         // "'%s' is not a valid integer value" for a rejected frame
     [[nodiscard]] bool accepted() const { return rejectedAtStep == 0; }
 };
 
 // Decodes one frame (11 hexadecimal digits, the last two "DA") against the state
-// left by the previous frame. Pure: no I/O, no globals. A frame whose text is
-// not 11 characters is rejected as well.
+// left by the previous frame. Pure: no I/O, no globals, and no allocation for a
+// frame that is accepted (every text stays in the small-string buffer).
+//
+// The steps, as rejectedAtStep counts them: 1 lamp (the window's), 2 digits,
+// 3 clear texts and unit indicators, 4 range digit and function code, 5 function
+// table, 6 coupling, 7 flags, 8 percentage, 9 decimal point and ValueText,
+// 10 NumericValue, 11 DecimalPos from the points shown, 12 change of scale,
+// 13-14 judgement and recording (the window's), 15 bar graph. A rejected frame
+// leaves in `after` what the steps before the failing one did; PrevUnitText and
+// PrevDecimalPos are unchanged.
+//
+// A text that is not 11 characters long is rejected at step 4 with nothing
+// changed and the error "'<text>' is not a valid frame". A function code outside
+// 0-9A-F is rejected at step 4 like a bad range digit.
 [[nodiscard]] DecodeResult decodeFrame(std::string_view frameText, const DecoderState& before,
                                        const DecoderContext& context);
 

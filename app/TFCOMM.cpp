@@ -1,0 +1,276 @@
+#include "app/TFCOMM.h"
+
+#include "app/ErrorReport.h"
+#include "app/SystemLocale.h"
+#include "link/ConnectionControl.h"
+#include "link/SerialPortDriver.h"
+#include "view/ChartToolbar.h"
+#include "view/ClickablePanel.h"
+#include "view/Dialogs.h"
+#include "view/Fonts.h"
+#include "view/JudgementPanel.h"
+#include "view/LcdPanel.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QCheckBox>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyle>
+#include <QTableView>
+#include <QTimer>
+#include <QToolButton>
+
+namespace qm45 {
+
+namespace {
+const QString kProductName = QStringLiteral("QM45C/D/E");
+const QString kVersion = QStringLiteral("3.00");
+
+QToolButton* smallButton(QWidget* parent, const char* name, const QString& hint, QStyle::StandardPixmap icon,
+                         int left, int top) {
+    auto* b = new QToolButton(parent);
+    b->setObjectName(QLatin1String(name));
+    b->setToolTip(hint);
+    b->setIcon(parent->style()->standardIcon(icon));
+    b->setIconSize(QSize(14, 14));
+    b->setAutoRaise(true);
+    b->setGeometry(left, top, 22, 21);
+    return b;
+}
+
+QTimer* windowTimer(QObject* parent, const char* name, int interval, bool singleShot) {
+    auto* t = new QTimer(parent);
+    t->setObjectName(QLatin1String(name));
+    t->setInterval(interval);
+    t->setSingleShot(singleShot);
+    return t;
+}
+} // namespace
+
+TFCOMM::TFCOMM(TFCOMMServices services) : services_(std::move(services)) {
+    if (!services_.dialogs)
+        services_.dialogs = std::make_shared<MessageBoxDialogs>();
+    if (!services_.locale)
+        services_.locale = std::make_shared<LinuxSystemLocale>();
+
+    COMM2_ = std::make_unique<TSerialPortDriver>(nullptr, std::move(services_.serialPlatform),
+                                                 services_.serialPorts);
+    COMM2_->setComPort(pnCOM1);
+    COMM2_->setComPortSpeed(br2400);
+
+    setObjectName(QStringLiteral("FCOMM"));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setFont(Fonts::window());
+    buildLayout();
+    buildMenu();
+    errorReport_ = new ErrorReport(*services_.dialogs, this);
+
+    ConnectionControl::Controls controls;
+    controls.BtCOM = BtCOM;
+    controls.COMCon = COMCon;
+    controls.USBCon = USBCon;
+    controls.CONok = Panel4->CONok;
+    controls.CONokN = Panel4->CONokN;
+    connection_ = std::make_unique<ConnectionControl>(controls, *COMM2_);
+
+    ConTimer = windowTimer(this, "ConTimer", 100, false);
+    Timer1 = windowTimer(this, "Timer1", 1000, false);
+    Timer2 = windowTimer(this, "Timer2", 2000, true);
+    Timer3 = windowTimer(this, "Timer3", 500, true);
+    Timer4 = windowTimer(this, "Timer4", 500, true);
+    connect(ConTimer, &QTimer::timeout, this, &TFCOMM::ConTimerTimer);
+    connect(BitBtn1, &QPushButton::clicked, this, &TFCOMM::BitBtn1Click);
+
+    FormCreate();
+    ConTimer->start();
+
+    // The client area is fixed; the menu bar sits above it.
+    adjustSize();
+    setFixedSize(sizeHint());
+}
+
+TFCOMM::~TFCOMM() {
+    // The driver closes its port; its handler points into this window.
+    COMM2_.reset();
+}
+
+void TFCOMM::FormCreate() {
+    LastValidHigh_ = QStringLiteral("4000");
+    LastValidLow_ = QStringLiteral("-4000");
+    DecimalMark_ = services_.locale->decimalMark();
+    protocol_.context().DecimalMark = DecimalMark_.toStdString();
+    protocol_.context().FullScale = 40000;
+    protocol_.context().BarMax = 40;
+    RecordNo_ = 1;
+    RecordLimit_ = 10000;
+    COMM2_->setOnReceiveData([this](TSerialPortDriver*, const std::uint8_t* bytes, std::int32_t count) {
+        protocol_.H45ARData(bytes, count);
+    });
+    setWindowTitle(QStringLiteral("%1 Interface Program Ver: %2").arg(kProductName, kVersion));
+}
+
+void TFCOMM::buildLayout() {
+    auto* client = new QWidget(this);
+    client->setFixedSize(716, 474);
+    setCentralWidget(client);
+
+    Panel6 = new QFrame(client);
+    Panel6->setObjectName(QStringLiteral("Panel6"));
+    Panel6->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    Panel6->setGeometry(0, 0, 716, 30);
+
+    // Stacking order, bottom to top: COM 2, COM 1, COM 3, COM 4. When several are
+    // visible the top one is what the user sees and clicks.
+    const struct {
+        int index;
+        int top;
+    } stack[] = {{1, 5}, {0, 3}, {2, 4}, {3, 4}};
+    for (const auto& entry : stack) {
+        auto* panel = new ClickablePanel(QStringLiteral("COM %1").arg(entry.index + 1), Panel6);
+        panel->setObjectName(QStringLiteral("BtCOM%1").arg(entry.index + 1));
+        panel->setGeometry(3, entry.top, 61, 24);
+        panel->setVisible(entry.index == 0);
+        BtCOM[entry.index] = panel;
+    }
+
+    COMCon = new QPushButton(QStringLiteral("COM Connect"), Panel6);
+    COMCon->setObjectName(QStringLiteral("COMCon"));
+    COMCon->setCheckable(true);
+    COMCon->setGeometry(65, 2, 147, 25);
+    USBCon = new QPushButton(QStringLiteral("USB Connect"), Panel6);
+    USBCon->setObjectName(QStringLiteral("USBCon"));
+    USBCon->setCheckable(true);
+    USBCon->setGeometry(218, 2, 117, 25);
+    BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogCloseButton), QStringLiteral("Quit"),
+                              Panel6);
+    BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
+    BitBtn1->setGeometry(641, 1, 74, 25);
+
+    Panel1 = new LcdPanel(client);
+    Panel1->setGeometry(4, 29, 334, 136);
+
+    PBar2 = new QProgressBar(client);
+    PBar2->setObjectName(QStringLiteral("PBar2"));
+    PBar2->setGeometry(3, 167, 334, 17);
+    PBar2->setRange(0, 40);
+    PBar2->setValue(20);
+    PBar2->setTextVisible(false);
+
+    Panel4 = new JudgementPanel(client);
+    Panel4->setGeometry(338, 29, 375, 120);
+
+    Chtshow = new QFrame(client);
+    Chtshow->setObjectName(QStringLiteral("Chtshow"));
+    Chtshow->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    Chtshow->setAutoFillBackground(true);
+    Chtshow->setGeometry(336, 187, 377, 286);
+    QPalette white = Chtshow->palette();
+    white.setColor(QPalette::Window, Qt::white);
+    Chtshow->setPalette(white);
+
+    // The tool bar stays in front of the chart, also when the chart is enlarged.
+    Panel19 = new ChartToolbar(client);
+    Panel19->setGeometry(339, 152, 372, 33);
+
+    RepeatSet = new QCheckBox(QStringLiteral("Repeat"), client);
+    RepeatSet->setObjectName(QStringLiteral("RepeatSet"));
+    RepeatSet->setChecked(true);
+    RepeatSet->setGeometry(2, 187, 63, 20);
+
+    // The caption's run of blanks leaves room for the period edit, which lies on
+    // top of it, so that the unit "'S" reads after the number.
+    RecordSI = new QCheckBox(QStringLiteral("Sampling Interval           'S"), client);
+    RecordSI->setObjectName(QStringLiteral("RecordSI"));
+    RecordSI->setGeometry(64, 187, 182, 20);
+    RecordSITime = new QLineEdit(QStringLiteral("1"), client);
+    RecordSITime->setObjectName(QStringLiteral("RecordSITime"));
+    RecordSITime->setGeometry(183, 187, 25, 20);
+    RecordSITime->raise();
+
+    RecordNew = smallButton(client, "RecordNew", QStringLiteral("Close Data"), QStyle::SP_TrashIcon, 247, 187);
+    OpenDataFiles = smallButton(client, "OpenDataFiles", QStringLiteral("Open old data files"),
+                                QStyle::SP_DialogOpenButton, 269, 187);
+    saveas = smallButton(client, "saveas", QStringLiteral("Save data files"), QStyle::SP_DialogSaveButton,
+                         291, 187);
+    BtPrint = smallButton(client, "BtPrint", QStringLiteral("Print"), QStyle::SP_FileDialogDetailedView,
+                          313, 187);
+
+    DBGrid1 = new QTableView(client);
+    DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
+    DBGrid1->setGeometry(1, 208, 334, 264);
+    DBGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+}
+
+void TFCOMM::buildMenu() {
+    QMenu* record = menuBar()->addMenu(QStringLiteral("Record"));
+    recordLimits_ = new QActionGroup(this);
+    recordLimits_->setExclusive(true);
+    const struct {
+        const char* name;
+        const char* caption;
+        std::int32_t limit;
+    } items[] = {{"N10001", "1000", 1000},        {"N50001", "5000", 5000},
+                 {"N100001", "10000", 10000},     {"N500001", "50000", 50000},
+                 {"N1000001", "100000", 100000}, {"limitess", "limitless", 10000000}};
+    for (const auto& item : items) {
+        QAction* action = record->addAction(QLatin1String(item.caption));
+        action->setObjectName(QLatin1String(item.name));
+        action->setCheckable(true);
+        action->setChecked(item.limit == 10000);
+        recordLimits_->addAction(action);
+        const std::int32_t limit = item.limit;
+        connect(action, &QAction::triggered, this, [this, limit] { RecordLimit_ = limit; });
+    }
+}
+
+void TFCOMM::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (centred_)
+        return;
+    centred_ = true;
+    if (const QScreen* screen = this->screen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}
+
+void TFCOMM::BitBtn1Click() {
+    if (services_.dialogs->question(this, QStringLiteral("Are you sure that you want to quit this application?")) !=
+        Dialogs::Answer::Yes)
+        return;
+    emit terminateRequested();
+}
+
+void TFCOMM::ConTimerTimer() { connection_->ConTimerTimer(); }
+
+void TFCOMM::LcdDisplay45A(const DecodeResult& result) {
+    connection_->frameDecoded();
+    Panel1->apply(result.after.lcd);
+    if (!result.accepted()) {
+        errorReport_->report(QString::fromStdString(result.error));
+        return;
+    }
+    if (result.scaleChanged && ShowSeries)
+        ShowSeries(Panel19->BtFill->isChecked() ? 0 : 1);
+
+    const QString value = QString::fromStdString(result.after.reading.ValueText);
+    if (Panel4->T1VALUE->text() != value)
+        Panel4->T1VALUE->setText(value);
+    if (judgeReading)
+        judgeReading();
+    if (!RecordSI->isChecked() && INDataToTable)
+        INDataToTable();
+    PBar2->setValue(qBound(PBar2->minimum(), result.barPosition, PBar2->maximum()));
+}
+
+} // namespace qm45

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "view/Dialogs.h"
+
+#include <QEventLoop>
+#include <QStringList>
+#include <QTimer>
+
+#include <functional>
+
+// Records every message box the window would show and answers questions from
+// a script. While a box is "open" the fake can run the event loop for a while,
+// as a real modal box does, so frames and timers go on meanwhile.
+class FakeDialogs final : public qm45::Dialogs {
+public:
+    Answer question(QWidget*, const QString& text) override {
+        questions << text;
+        return answer;
+    }
+    void information(QWidget*, const QString& text) override { informations << text; }
+    void error(QWidget*, const QString& text) override {
+        errors << text;
+        ++openBoxes;
+        maxOpenBoxes = std::max(maxOpenBoxes, openBoxes);
+        if (whileErrorOpen)
+            whileErrorOpen();
+        --openBoxes;
+    }
+
+    // Runs the event loop for the given time, like a box the user leaves open.
+    static void keepOpenFor(int ms) {
+        QEventLoop loop;
+        QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+
+    Answer answer = Answer::No;
+    QStringList questions;
+    QStringList informations;
+    QStringList errors;
+    std::function<void()> whileErrorOpen;
+    int openBoxes = 0;
+    int maxOpenBoxes = 0;
+};

@@ -1,0 +1,440 @@
+#include "app/SystemLocale.h"
+#include "app/TFCOMM.h"
+#include "link/ConnectionControl.h"
+#include "link/SerialPortDriver.h"
+#include "view/LcdPanel.h"
+
+#include "../link/FixedPortDirectory.h"
+#include "../link/PseudoTerminal.h"
+#include "FakeDialogs.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QStyle>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+using namespace qm45;
+using qm45::test::FixedPortDirectory;
+using qm45::test::PseudoTerminal;
+
+namespace {
+
+class FixedLocale final : public SystemLocale {
+public:
+    explicit FixedLocale(QString mark) : mark_(std::move(mark)) {}
+    [[nodiscard]] QString decimalMark() const override { return mark_; }
+
+private:
+    QString mark_;
+};
+
+// One frame as the meter sends it: nine payload bytes, CR, LF. Digits travel
+// as 0x30 | nibble.
+QByteArray frame(const char* payload) {
+    QByteArray bytes;
+    for (const char* p = payload; *p; ++p) {
+        const char c = *p;
+        const int nibble = (c >= '0' && c <= '9') ? c - '0' : c - 'A' + 10;
+        bytes.append(char(0x30 | nibble));
+    }
+    bytes.append('\r');
+    bytes.append('\n');
+    return bytes;
+}
+
+struct Fixture {
+    explicit Fixture(const QString& decimalMark = QStringLiteral(".")) {
+        dialogs = std::make_shared<FakeDialogs>();
+        ports = std::make_shared<FixedPortDirectory>();
+        if (pty.isValid())
+            ports->setDevice(1, pty.slavePath());
+        TFCOMMServices services;
+        services.serialPorts = ports;
+        services.dialogs = dialogs;
+        services.locale = std::make_shared<FixedLocale>(decimalMark);
+        window = std::make_unique<TFCOMM>(std::move(services));
+        // Tests tick the lamp timer themselves.
+        window->findChild<QTimer*>(QStringLiteral("ConTimer"))->stop();
+    }
+
+    template <typename T> T* child(const char* name) const {
+        T* found = window->findChild<T*>(QLatin1String(name));
+        if (!found)
+            qFatal("no control %s", name);
+        return found;
+    }
+    QWidget* lampLit() const { return child<QWidget>("CONok"); }
+    QWidget* lampDark() const { return child<QWidget>("CONokN"); }
+    QPushButton* COMCon() const { return child<QPushButton>("COMCon"); }
+
+    void connectSerial() const { QTest::mouseClick(COMCon(), Qt::LeftButton); }
+
+    PseudoTerminal pty;
+    std::shared_ptr<FakeDialogs> dialogs;
+    std::shared_ptr<FixedPortDirectory> ports;
+    std::unique_ptr<TFCOMM> window;
+};
+
+} // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void startsWithCaptionAndStartupValues();
+    void decimalMarkComesFromTheSystemLocale();
+    void controlsSitAtTheirPlaces_data();
+    void controlsSitAtTheirPlaces();
+    void captionsFitTheirControls();
+    void recordMenuOffersSixLimits();
+    void quitAnsweredNoLeavesTheConnectionRunning();
+    void quitAnsweredYesEndsTheProgram();
+    void portSelectorStepsThroughFourPorts();
+    void selectorIgnoresClicksWhileConnected();
+    void meterOnCom1ShowsLive();
+    void lampGoesDarkOnThirdTick();
+    void rejectedFrameShowsOneErrorAndBadStreamDoesNotStack();
+    void noiseAndLostBytesNeverStopTheStream();
+    void missingPortConnectsSilently();
+    void unpluggedPortLeavesTheProgramRunningQuietly();
+};
+
+void MainWindowTest::startsWithCaptionAndStartupValues() {
+    Fixture f;
+    QCOMPARE(f.window->windowTitle(), QStringLiteral("QM45C/D/E Interface Program Ver: 3.00"));
+    QCOMPARE(f.window->centralWidget()->size(), QSize(716, 474));
+    QCOMPARE(f.window->minimumSize(), f.window->maximumSize());
+    QVERIFY(!(f.window->windowFlags() & Qt::WindowMaximizeButtonHint));
+
+    QCOMPARE(f.window->FullScale(), 40000);
+    QCOMPARE(f.window->BarMax(), 40);
+    QCOMPARE(f.window->LastValidHigh(), QStringLiteral("4000"));
+    QCOMPARE(f.window->LastValidLow(), QStringLiteral("-4000"));
+    QCOMPARE(f.window->RecordNo(), 1);
+    QCOMPARE(f.window->RecordLimit(), 10000);
+    QCOMPARE(QString::fromStdString(f.window->protocol().state().memory.PrevUnitText), QStringLiteral("113"));
+
+    QCOMPARE(f.child<LcdPanel>("Panel1")->state(), LcdState::startup());
+    QCOMPARE(f.child<QProgressBar>("PBar2")->value(), 20);
+    QCOMPARE(f.child<QProgressBar>("PBar2")->maximum(), 40);
+    QVERIFY(f.lampDark()->isVisibleTo(f.window.get()));
+    QVERIFY(!f.lampLit()->isVisibleTo(f.window.get()));
+    QCOMPARE(f.COMCon()->text(), QStringLiteral("COM Connect"));
+    QCOMPARE(f.child<QPushButton>("USBCon")->text(), QStringLiteral("USB Connect"));
+    QVERIFY(!f.window->COMM2().IsOpen());
+    QCOMPARE(f.window->COMM2().ComPort(), pnCOM1);
+    QCOMPARE(f.window->COMM2().ComPortSpeed(), br2400);
+    QCOMPARE(f.child<QLineEdit>("T1HI")->text(), QStringLiteral("4000"));
+    QCOMPARE(f.child<QLineEdit>("T1LO")->text(), QStringLiteral("-4000"));
+    QCOMPARE(f.child<QLineEdit>("RecordSITime")->text(), QStringLiteral("1"));
+    QVERIFY(f.child<QCheckBox>("RepeatSet")->isChecked());
+    QVERIFY(!f.child<QCheckBox>("RecordSI")->isChecked());
+}
+
+void MainWindowTest::decimalMarkComesFromTheSystemLocale() {
+    Fixture comma(QStringLiteral(","));
+    QCOMPARE(comma.window->DecimalMark(), QStringLiteral(","));
+    QVERIFY(comma.pty.isValid());
+    comma.connectSerial();
+    QVERIFY(comma.pty.writeToMaster("\n" + frame("399991101")));
+    QTRY_COMPARE(QString::fromStdString(comma.window->currentReading().ValueText), QStringLiteral("3,9999"));
+
+    Fixture unknown(QString{});
+    QCOMPARE(unknown.window->DecimalMark(), QString());
+}
+
+void MainWindowTest::controlsSitAtTheirPlaces_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QRect>("place");
+    const struct {
+        const char* name;
+        QRect place;
+    } rows[] = {
+        {"Panel6", {0, 0, 716, 30}},       {"BtCOM1", {3, 3, 61, 24}},
+        {"BtCOM2", {3, 5, 61, 24}},        {"BtCOM3", {3, 4, 61, 24}},
+        {"BtCOM4", {3, 4, 61, 24}},        {"COMCon", {65, 2, 147, 25}},
+        {"USBCon", {218, 2, 117, 25}},     {"BitBtn1", {641, 1, 74, 25}},
+        {"Panel1", {4, 29, 334, 136}},     {"PBar2", {3, 167, 334, 17}},
+        {"Panel4", {338, 29, 375, 120}},   {"Panel19", {339, 152, 372, 33}},
+        {"RepeatSet", {2, 187, 63, 20}},   {"DBGrid1", {1, 208, 334, 264}},
+        {"Chtshow", {336, 187, 377, 286}},
+    };
+    for (const auto& row : rows)
+        QTest::newRow(row.name) << QString::fromLatin1(row.name) << row.place;
+    // Places given by their top-left corner only.
+    QTest::newRow("RecordSI") << QStringLiteral("RecordSI") << QRect(64, 187, -1, -1);
+    QTest::newRow("RecordSITime") << QStringLiteral("RecordSITime") << QRect(183, 187, -1, -1);
+    QTest::newRow("RecordNew") << QStringLiteral("RecordNew") << QRect(247, 187, -1, -1);
+    QTest::newRow("OpenDataFiles") << QStringLiteral("OpenDataFiles") << QRect(269, 187, -1, -1);
+    QTest::newRow("saveas") << QStringLiteral("saveas") << QRect(291, 187, -1, -1);
+    QTest::newRow("BtPrint") << QStringLiteral("BtPrint") << QRect(313, 187, -1, -1);
+}
+
+void MainWindowTest::controlsSitAtTheirPlaces() {
+    QFETCH(QString, name);
+    QFETCH(QRect, place);
+    Fixture f;
+    auto* w = f.window->findChild<QWidget*>(name);
+    QVERIFY2(w, qPrintable(name));
+    const QRect actual(w->mapTo(f.window->centralWidget(), QPoint(0, 0)), w->size());
+    if (place.width() < 0)
+        QCOMPARE(actual.topLeft(), place.topLeft());
+    else
+        QCOMPARE(actual, place);
+    QVERIFY2(f.window->centralWidget()->rect().contains(actual), qPrintable(name));
+}
+
+void MainWindowTest::captionsFitTheirControls() {
+    Fixture f;
+    f.window->show();
+    for (QPushButton* b : f.window->findChildren<QPushButton*>()) {
+        const int needed = b->fontMetrics().horizontalAdvance(b->text()) +
+                           (b->icon().isNull() ? 0 : b->iconSize().width() + 4) + 8;
+        QVERIFY2(needed <= b->width(), qPrintable(QStringLiteral("%1: needs %2, has %3")
+                                                       .arg(b->objectName())
+                                                       .arg(needed)
+                                                       .arg(b->width())));
+    }
+    for (QCheckBox* box : f.window->findChildren<QCheckBox*>()) {
+        const int needed = box->style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, box) +
+                           box->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, box) +
+                           box->fontMetrics().horizontalAdvance(box->text());
+        QVERIFY2(needed <= box->width(), qPrintable(QStringLiteral("%1: needs %2, has %3")
+                                                         .arg(box->objectName())
+                                                         .arg(needed)
+                                                         .arg(box->width())));
+    }
+    for (QLabel* label : f.child<QWidget>("Panel4")->findChildren<QLabel*>()) {
+        if (label->text().isEmpty())
+            continue;
+        QVERIFY2(label->fontMetrics().horizontalAdvance(label->text()) <= label->width(),
+                 qPrintable(label->objectName()));
+    }
+    // The period edit lies over the run of blanks in the sampling caption: the
+    // unit "'S" must start to the right of it and the words end to its left.
+    auto* box = f.child<QCheckBox>("RecordSI");
+    auto* edit = f.child<QLineEdit>("RecordSITime");
+    const int textLeft = box->x() + box->style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, box) +
+                         box->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, box);
+    const QString caption = box->text();
+    const int unitLeft = textLeft + box->fontMetrics().horizontalAdvance(caption.left(caption.indexOf('\'')));
+    const int wordsRight = textLeft + box->fontMetrics().horizontalAdvance(QStringLiteral("Sampling Interval"));
+    QVERIFY2(unitLeft >= edit->geometry().right() + 1,
+             qPrintable(QStringLiteral("'S at %1, edit ends at %2").arg(unitLeft).arg(edit->geometry().right())));
+    QVERIFY2(wordsRight <= edit->x(),
+             qPrintable(QStringLiteral("words end at %1, edit starts at %2").arg(wordsRight).arg(edit->x())));
+}
+
+void MainWindowTest::recordMenuOffersSixLimits() {
+    Fixture f;
+    const QList<QAction*> menus = f.window->menuBar()->actions();
+    QCOMPARE(menus.size(), 1);
+    QCOMPARE(menus.first()->text(), QStringLiteral("Record"));
+    const QList<QAction*> items = menus.first()->menu()->actions();
+    QStringList captions;
+    QStringList checked;
+    for (QAction* a : items) {
+        captions << a->text();
+        if (a->isChecked())
+            checked << a->text();
+    }
+    QCOMPARE(captions, (QStringList{"1000", "5000", "10000", "50000", "100000", "limitless"}));
+    QCOMPARE(checked, QStringList{"10000"});
+
+    items.first()->trigger();
+    QCOMPARE(f.window->RecordLimit(), 1000);
+    QVERIFY(items.first()->isChecked());
+    QVERIFY(!items.at(2)->isChecked());
+    items.last()->trigger();
+    QCOMPARE(f.window->RecordLimit(), 10000000);
+}
+
+void MainWindowTest::quitAnsweredNoLeavesTheConnectionRunning() {
+    Fixture f;
+    QVERIFY(f.pty.isValid());
+    QSignalSpy terminate(f.window.get(), &TFCOMM::terminateRequested);
+    f.connectSerial();
+    QVERIFY(f.window->COMM2().IsOpen());
+
+    f.dialogs->answer = Dialogs::Answer::No;
+    QTest::mouseClick(f.child<QPushButton>("BitBtn1"), Qt::LeftButton);
+    QCOMPARE(f.dialogs->questions, QStringList{"Are you sure that you want to quit this application?"});
+    QCOMPARE(terminate.count(), 0);
+    QVERIFY(f.window->COMM2().IsOpen());
+
+    QVERIFY(f.pty.writeToMaster("\n" + frame("123452101")));
+    QTRY_COMPARE(QString::fromStdString(f.window->currentReading().ValueText), QStringLiteral("12.345"));
+}
+
+void MainWindowTest::quitAnsweredYesEndsTheProgram() {
+    Fixture f;
+    QSignalSpy terminate(f.window.get(), &TFCOMM::terminateRequested);
+    f.dialogs->answer = Dialogs::Answer::Yes;
+    QTest::mouseClick(f.child<QPushButton>("BitBtn1"), Qt::LeftButton);
+    QCOMPARE(terminate.count(), 1);
+}
+
+void MainWindowTest::portSelectorStepsThroughFourPorts() {
+    Fixture f;
+    f.window->show();
+    const char* names[] = {"BtCOM1", "BtCOM2", "BtCOM3", "BtCOM4"};
+    const TComPortNumber after[] = {pnCOM2, pnCOM3, pnCOM4, pnCOM1};
+    int visible = 0;
+    for (int click = 0; click < 4; ++click) {
+        QTest::mouseClick(f.child<QWidget>(names[visible]), Qt::LeftButton);
+        visible = (visible + 1) % 4;
+        QCOMPARE(f.window->COMM2().ComPort(), after[click]);
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(f.child<QWidget>(names[i])->isVisible(), i == visible);
+    }
+}
+
+void MainWindowTest::selectorIgnoresClicksWhileConnected() {
+    Fixture f;
+    f.window->show();
+    f.connectSerial();
+    QCOMPARE(f.COMCon()->text(), QStringLiteral("COM Disconnect"));
+    QVERIFY(!f.child<QWidget>("USBCon")->isVisible());
+    QTest::mouseClick(f.child<QWidget>("BtCOM1"), Qt::LeftButton);
+    QCOMPARE(f.window->COMM2().ComPort(), pnCOM1);
+    QVERIFY(f.child<QWidget>("BtCOM1")->isVisible());
+
+    f.connectSerial();
+    QCOMPARE(f.COMCon()->text(), QStringLiteral("COM Connection"));
+    QVERIFY(f.child<QWidget>("USBCon")->isVisible());
+    QVERIFY(!f.window->COMM2().IsOpen());
+    QTest::mouseClick(f.child<QWidget>("BtCOM1"), Qt::LeftButton);
+    QCOMPARE(f.window->COMM2().ComPort(), pnCOM2);
+}
+
+void MainWindowTest::meterOnCom1ShowsLive() {
+    Fixture f;
+    QVERIFY(f.pty.isValid());
+    int scaleChanges = 0;
+    f.window->ShowSeries = [&scaleChanges](int) { ++scaleChanges; };
+    f.connectSerial();
+    QVERIFY(f.window->COMM2().IsOpen());
+
+    QVERIFY(f.pty.writeToMaster("\n" + frame("399991101")));
+    QTRY_COMPARE(QString::fromStdString(f.window->currentReading().ValueText), QStringLiteral("3.9999"));
+    const CurrentReading& r = f.window->currentReading();
+    QCOMPARE(r.NumericValue, 39999.0);
+    QCOMPARE(QString::fromStdString(r.UnitText), QStringLiteral("V"));
+    QCOMPARE(QString::fromStdString(r.FunctionText), QStringLiteral("DC"));
+    QCOMPARE(QString::fromStdString(r.AutoText), QStringLiteral("AUTO"));
+    const LcdState& lcd = f.child<LcdPanel>("Panel1")->state();
+    QCOMPARE(lcd.digits, (std::array<char, 5>{'3', '9', '9', '9', '9'}));
+    QVERIFY(lcd.isShown(LcdV) && lcd.isShown(LcdP0) && lcd.isShown(LcdAuto));
+    QVERIFY(!lcd.isShown(LcdFH));
+    QCOMPARE(f.child<QProgressBar>("PBar2")->value(), 39);
+    QCOMPARE(f.child<QLineEdit>("T1VALUE")->text(), QStringLiteral("3.9999"));
+    QVERIFY(f.lampLit()->isVisibleTo(f.window.get()));
+    QVERIFY(!f.lampDark()->isVisibleTo(f.window.get()));
+    QCOMPARE(scaleChanges, 1);
+
+    // Negative k-ohm reading, then an overload: the bar pins at its maximum.
+    QVERIFY(f.pty.writeToMaster(frame("123453401") + frame("A00001101")));
+    QTRY_COMPARE(QString::fromStdString(f.window->currentReading().ValueText), QStringLiteral(".0L"));
+    QCOMPARE(f.window->currentReading().NumericValue, 40000.0);
+    QCOMPARE(f.child<QProgressBar>("PBar2")->value(), 40);
+    QCOMPARE(scaleChanges, 3);
+}
+
+void MainWindowTest::lampGoesDarkOnThirdTick() {
+    Fixture f;
+    f.connectSerial();
+    QVERIFY(f.pty.writeToMaster("\n" + frame("399991101")));
+    QTRY_VERIFY(f.lampLit()->isVisibleTo(f.window.get()));
+    for (int tick = 1; tick <= 3; ++tick) {
+        f.window->ConTimerTimer();
+        const bool dark = f.lampDark()->isVisibleTo(f.window.get());
+        QCOMPARE(dark, tick == 3);
+        QCOMPARE(f.lampLit()->isVisibleTo(f.window.get()), !dark);
+    }
+    QCOMPARE(f.window->connection().LinkAliveTicks(), 0);
+}
+
+void MainWindowTest::rejectedFrameShowsOneErrorAndBadStreamDoesNotStack() {
+    Fixture f;
+    f.connectSerial();
+    const QByteArray bad = frame("39999B101"); // range digit B
+    // While the first box is open, more bad frames keep arriving.
+    f.dialogs->whileErrorOpen = [&f, &bad] {
+        for (int i = 0; i < 20; ++i)
+            QVERIFY(f.pty.writeToMaster(bad));
+        FakeDialogs::keepOpenFor(400);
+    };
+    QVERIFY(f.pty.writeToMaster("\n" + bad));
+    QTRY_COMPARE(f.dialogs->errors.size(), 1);
+    QCOMPARE(f.dialogs->errors.first(), QStringLiteral("'B' is not a valid integer value"));
+    QCOMPARE(f.dialogs->maxOpenBoxes, 1);
+    // The rejected frame still lit the lamp and showed its digits.
+    QVERIFY(f.lampLit()->isVisibleTo(f.window.get()));
+
+    // Once the box is closed the next bad frame is reported again, and good
+    // frames decode as before. (The rejection dropped the rest of its buffer,
+    // the line feed that opens the next frame with it.)
+    f.dialogs->whileErrorOpen = nullptr;
+    QVERIFY(f.pty.writeToMaster("\n" + bad));
+    QTRY_COMPARE(f.dialogs->errors.size(), 2);
+    QVERIFY(f.pty.writeToMaster("\n" + frame("123452101")));
+    QTRY_COMPARE(QString::fromStdString(f.window->currentReading().ValueText), QStringLiteral("12.345"));
+    QCOMPARE(f.dialogs->errors.size(), 2);
+}
+
+void MainWindowTest::noiseAndLostBytesNeverStopTheStream() {
+    Fixture f;
+    f.connectSerial();
+    QByteArray noise(4096, 0);
+    QRandomGenerator rng(45);
+    for (char& c : noise)
+        c = char(rng.bounded(256));
+    QByteArray lost = frame("399991101");
+    lost.remove(3, 1);
+    QVERIFY(f.pty.writeToMaster(noise + lost + frame("222221101") + frame("123452101")));
+    QTRY_COMPARE(QString::fromStdString(f.window->currentReading().ValueText), QStringLiteral("12.345"));
+    QCOMPARE(f.child<QProgressBar>("PBar2")->value(), 12);
+}
+
+void MainWindowTest::missingPortConnectsSilently() {
+    Fixture f;
+    f.window->show();
+    QTest::mouseClick(f.child<QWidget>("BtCOM1"), Qt::LeftButton); // COM 2: not mapped
+    f.connectSerial();
+    QCOMPARE(f.COMCon()->text(), QStringLiteral("COM Disconnect"));
+    QVERIFY(!f.child<QWidget>("USBCon")->isVisible());
+    QVERIFY(!f.window->COMM2().IsOpen());
+    QTest::qWait(200);
+    QVERIFY(f.dialogs->errors.isEmpty() && f.dialogs->informations.isEmpty());
+    QVERIFY(f.lampDark()->isVisible());
+}
+
+void MainWindowTest::unpluggedPortLeavesTheProgramRunningQuietly() {
+    Fixture f;
+    f.window->show();
+    f.connectSerial();
+    QVERIFY(f.pty.writeToMaster("\n" + frame("399991101")));
+    QTRY_COMPARE(QString::fromStdString(f.window->currentReading().ValueText), QStringLiteral("3.9999"));
+    f.pty.closeMaster();
+    QTest::qWait(300); // six polls of a vanished device
+    QVERIFY(f.dialogs->errors.isEmpty());
+    QCOMPARE(QString::fromStdString(f.window->currentReading().ValueText), QStringLiteral("3.9999"));
+    f.connectSerial();
+    QCOMPARE(f.COMCon()->text(), QStringLiteral("COM Connection"));
+    QVERIFY(!f.window->COMM2().IsOpen());
+    QVERIFY(f.child<QWidget>("USBCon")->isVisible());
+}
+
+QTEST_MAIN(MainWindowTest)
+#include "MainWindowTest.moc"

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+namespace qm45 {
+
+// Modal message boxes. The window talks to this interface so that tests can
+// answer questions and see what the user would have been told. Every call
+// runs a nested event loop in the real implementation: frames, timers and
+// recording go on while a box is open.
+class Dialogs {
+public:
+    enum class Answer { Yes, No };
+
+    virtual ~Dialogs() = default;
+    // Information icon, buttons Yes and No.
+    virtual Answer question(QWidget* parent, const QString& text) = 0;
+    // Information icon, button OK.
+    virtual void information(QWidget* parent, const QString& text) = 0;
+    // Error icon, button OK.
+    virtual void error(QWidget* parent, const QString& text) = 0;
+};
+
+class MessageBoxDialogs final : public Dialogs {
+public:
+    Answer question(QWidget* parent, const QString& text) override;
+    void information(QWidget* parent, const QString& text) override;
+    void error(QWidget* parent, const QString& text) override;
+};
+
+} // namespace qm45

@@ -1,0 +1,106 @@
+#include "view/JudgementPanel.h"
+
+#include "view/Fonts.h"
+#include "view/LampPictures.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPixmap>
+
+namespace qm45 {
+
+VerdictCircle::VerdictCircle(QWidget* parent) : QWidget(parent), fill_(JudgementPanel::paleYellow()) {
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+void VerdictCircle::setFill(const QColor& colour) {
+    if (colour == fill_)
+        return;
+    fill_ = colour;
+    update();
+}
+
+void VerdictCircle::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(Qt::black, 1));
+    painter.setBrush(fill_);
+    painter.drawEllipse(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
+}
+
+namespace {
+QLabel* label(QWidget* parent, const QString& text, const QFont& font, int x, int y) {
+    auto* l = new QLabel(text, parent);
+    l->setFont(font);
+    l->setTextFormat(Qt::PlainText);
+    l->adjustSize();
+    l->move(x, y);
+    return l;
+}
+
+QLineEdit* edit(QWidget* parent, const QString& text, const QFont& font, const QRect& geometry) {
+    auto* e = new QLineEdit(text, parent);
+    e->setFont(font);
+    e->setGeometry(geometry);
+    return e;
+}
+} // namespace
+
+JudgementPanel::JudgementPanel(QWidget* parent) : QFrame(parent) {
+    setObjectName(QStringLiteral("Panel4"));
+    setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    setLineWidth(3);
+    setAutoFillBackground(true);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, Qt::white);
+    setPalette(pal);
+
+    const QFont small = Fonts::arial(11, true);
+    T1_HI = label(this, QStringLiteral("Set High Limit:"), small, 16, 16);
+    T1HI = edit(this, QStringLiteral("4000"), small, QRect(112, 12, 57, 22));
+    T1_Value = label(this, QStringLiteral("Measure Value:"), small, 16, 52);
+    T1VALUE = edit(this, QStringLiteral("0"), Fonts::arial(21, true), QRect(112, 43, 81, 32));
+    T1_LO = label(this, QStringLiteral("Set Low Limit:"), small, 16, 84);
+    T1LO = edit(this, QStringLiteral("-4000"), small, QRect(112, 84, 57, 22));
+    for (QLineEdit* e : {T1HI, T1LO})
+        e->setToolTip(QStringLiteral("Please enter a number here."));
+
+    QPalette value = T1VALUE->palette();
+    value.setColor(QPalette::Base, paleYellow());
+    T1VALUE->setPalette(value);
+
+    Shape1 = new VerdictCircle(this);
+    Shape1->setGeometry(192, 8, 113, 97);
+
+    judge = new QLabel(this);
+    judge->setFont(Fonts::sansSerif(24, true));
+    judge->setAutoFillBackground(true);
+    judge->setTextFormat(Qt::PlainText);
+    QPalette verdict = judge->palette();
+    verdict.setColor(QPalette::Window, paleYellow());
+    judge->setPalette(verdict);
+    judge->move(216, 40);
+    judge->resize(0, 0);
+
+    CONok = new QLabel(this);
+    CONok->setObjectName(QStringLiteral("CONok"));
+    CONok->setPixmap(QPixmap::fromImage(LampPictures::lit()));
+    CONok->setGeometry(310, 13, 25, 24);
+    CONok->hide();
+    CONokN = new QLabel(this);
+    CONokN->setObjectName(QStringLiteral("CONokN"));
+    CONokN->setPixmap(QPixmap::fromImage(LampPictures::dark()));
+    CONokN->setGeometry(310, 13, 25, 20);
+
+    T1_HI->setObjectName(QStringLiteral("T1_HI"));
+    T1HI->setObjectName(QStringLiteral("T1HI"));
+    T1_Value->setObjectName(QStringLiteral("T1_Value"));
+    T1VALUE->setObjectName(QStringLiteral("T1VALUE"));
+    T1_LO->setObjectName(QStringLiteral("T1_LO"));
+    T1LO->setObjectName(QStringLiteral("T1LO"));
+    Shape1->setObjectName(QStringLiteral("Shape1"));
+    judge->setObjectName(QStringLiteral("judge"));
+}
+
+} // namespace qm45
