@@ -4,7 +4,7 @@
 set -eu
 
 packages="
-    build-essential cmake ninja-build pkg-config
+    build-essential cmake ninja-build pkg-config ccache
     qt6-base-dev libqcustomplot-dev
     libhidapi-dev libudev-dev libbenchmark-dev
     fonts-liberation fonts-dejavu-core locales

@@ -1,6 +1,9 @@
 #include "view/Dialogs.h"
 
+#include <QFileDialog>
 #include <QMessageBox>
+
+#include <algorithm>
 
 namespace qm45 {
 
@@ -30,6 +33,33 @@ void MessageBoxDialogs::information(QWidget* parent, const QString& text) {
 
 void MessageBoxDialogs::error(QWidget* parent, const QString& text) {
     run(parent, QMessageBox::Critical, text, QMessageBox::Ok, QMessageBox::Ok);
+}
+
+namespace {
+Dialogs::FileChoice runFileDialog(QWidget* parent, const Dialogs::FileRequest& request,
+                                  QFileDialog::AcceptMode mode) {
+    QFileDialog dialog(parent, request.caption);
+    dialog.setAcceptMode(mode);
+    dialog.setFileMode(mode == QFileDialog::AcceptSave ? QFileDialog::AnyFile
+                                                       : QFileDialog::ExistingFile);
+    dialog.setNameFilters(request.filters);
+    dialog.setDefaultSuffix(request.defaultSuffix);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
+    if (!request.initialPath.isEmpty())
+        dialog.selectFile(request.initialPath);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return {dialog.selectedFiles().first(),
+            std::max(0, int(request.filters.indexOf(dialog.selectedNameFilter())))};
+}
+} // namespace
+
+Dialogs::FileChoice MessageBoxDialogs::saveFile(QWidget* parent, const FileRequest& request) {
+    return runFileDialog(parent, request, QFileDialog::AcceptSave);
+}
+
+Dialogs::FileChoice MessageBoxDialogs::openFile(QWidget* parent, const FileRequest& request) {
+    return runFileDialog(parent, request, QFileDialog::AcceptOpen);
 }
 
 } // namespace qm45

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class QWidget;
 
@@ -21,6 +22,22 @@ public:
     virtual void information(QWidget* parent, const QString& text) = 0;
     // Error icon, button OK.
     virtual void error(QWidget* parent, const QString& text) = 0;
+
+    // A file dialog's request and answer. Filters are Qt filter strings
+    // ("Bitmaps (*.bmp)"); the default suffix is added to a name typed without
+    // one; saving asks before an existing file is replaced.
+    struct FileRequest {
+        QString caption;
+        QStringList filters;
+        QString defaultSuffix; // without the dot; empty: none
+        QString initialPath;   // directory or file name to start from
+    };
+    struct FileChoice {
+        QString path; // empty: cancelled
+        int filterIndex = 0;
+    };
+    virtual FileChoice saveFile(QWidget* parent, const FileRequest& request) = 0;
+    virtual FileChoice openFile(QWidget* parent, const FileRequest& request) = 0;
 };
 
 class MessageBoxDialogs final : public Dialogs {
@@ -28,6 +45,8 @@ public:
     Answer question(QWidget* parent, const QString& text) override;
     void information(QWidget* parent, const QString& text) override;
     void error(QWidget* parent, const QString& text) override;
+    FileChoice saveFile(QWidget* parent, const FileRequest& request) override;
+    FileChoice openFile(QWidget* parent, const FileRequest& request) override;
 };
 
 } // namespace qm45

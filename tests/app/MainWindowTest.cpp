@@ -6,7 +6,7 @@
 
 #include "../link/FixedPortDirectory.h"
 #include "../link/PseudoTerminal.h"
-#include "FakeDialogs.h"
+#include "../support/FakeDialogs.h"
 
 #include <QAction>
 #include <QCheckBox>

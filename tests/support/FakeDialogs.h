@@ -3,6 +3,7 @@
 #include "view/Dialogs.h"
 
 #include <QEventLoop>
+#include <QList>
 #include <QStringList>
 #include <QTimer>
 
@@ -27,6 +28,15 @@ public:
         --openBoxes;
     }
 
+    FileChoice saveFile(QWidget*, const FileRequest& request) override {
+        fileRequests << request;
+        return nextFile;
+    }
+    FileChoice openFile(QWidget*, const FileRequest& request) override {
+        fileRequests << request;
+        return nextFile;
+    }
+
     // Runs the event loop for the given time, like a box the user leaves open.
     static void keepOpenFor(int ms) {
         QEventLoop loop;
@@ -35,6 +45,8 @@ public:
     }
 
     Answer answer = Answer::No;
+    FileChoice nextFile;               // what the next file dialog answers
+    QList<FileRequest> fileRequests;
     QStringList questions;
     QStringList informations;
     QStringList errors;
