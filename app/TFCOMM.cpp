@@ -10,6 +10,7 @@
 #include "view/Fonts.h"
 #include "view/JudgementPanel.h"
 #include "view/LcdPanel.h"
+#include "view/LimitJudgement.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -85,8 +86,6 @@ TFCOMM::TFCOMM(TFCOMMServices services) : services_(std::move(services)) {
     ConTimer = windowTimer(this, "ConTimer", 100, false);
     Timer1 = windowTimer(this, "Timer1", 1000, false);
     Timer2 = windowTimer(this, "Timer2", 2000, true);
-    Timer3 = windowTimer(this, "Timer3", 500, true);
-    Timer4 = windowTimer(this, "Timer4", 500, true);
     connect(ConTimer, &QTimer::timeout, this, &TFCOMM::ConTimerTimer);
     connect(BitBtn1, &QPushButton::clicked, this, &TFCOMM::BitBtn1Click);
 
@@ -104,9 +103,9 @@ TFCOMM::~TFCOMM() {
 }
 
 void TFCOMM::FormCreate() {
-    LastValidHigh_ = QStringLiteral("4000");
-    LastValidLow_ = QStringLiteral("-4000");
     DecimalMark_ = services_.locale->decimalMark();
+    // Holds the last valid limit texts, "4000" and "-4000" to begin with.
+    limitJudgement_ = new LimitJudgement(*Panel4, DecimalMark_, this);
     protocol_.context().DecimalMark = DecimalMark_.toStdString();
     protocol_.context().FullScale = 40000;
     protocol_.context().BarMax = 40;
@@ -251,6 +250,9 @@ void TFCOMM::BitBtn1Click() {
     emit terminateRequested();
 }
 
+QString TFCOMM::LastValidHigh() const { return limitJudgement_->LastValidHigh(); }
+QString TFCOMM::LastValidLow() const { return limitJudgement_->LastValidLow(); }
+
 void TFCOMM::ConTimerTimer() { connection_->ConTimerTimer(); }
 
 void TFCOMM::LcdDisplay45A(const DecodeResult& result) {
@@ -266,8 +268,9 @@ void TFCOMM::LcdDisplay45A(const DecodeResult& result) {
     const QString value = QString::fromStdString(result.after.reading.ValueText);
     if (Panel4->T1VALUE->text() != value)
         Panel4->T1VALUE->setText(value);
-    if (judgeReading)
-        judgeReading();
+    // The frame's own value is judged, never what the user may have typed into the box.
+    if (const std::optional<QString> judgeText = limitJudgement_->judge(value))
+        protocol_.setJudgeText(judgeText->toStdString());
     if (!RecordSI->isChecked() && INDataToTable)
         INDataToTable();
     PBar2->setValue(qBound(PBar2->minimum(), result.barPosition, PBar2->maximum()));

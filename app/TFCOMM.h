@@ -30,6 +30,7 @@ class ConnectionControl;
 class Dialogs;
 class ErrorReport;
 class JudgementPanel;
+class LimitJudgement;
 class LcdPanel;
 class SystemLocale;
 class TSerialPortDriver;
@@ -55,8 +56,8 @@ public:
     [[nodiscard]] const QString& DecimalMark() const { return DecimalMark_; }
     [[nodiscard]] std::int32_t FullScale() const { return protocol_.context().FullScale; }
     [[nodiscard]] std::int32_t BarMax() const { return protocol_.context().BarMax; }
-    [[nodiscard]] const QString& LastValidHigh() const { return LastValidHigh_; }
-    [[nodiscard]] const QString& LastValidLow() const { return LastValidLow_; }
+    [[nodiscard]] QString LastValidHigh() const;
+    [[nodiscard]] QString LastValidLow() const;
     [[nodiscard]] std::int32_t RecordNo() const { return RecordNo_; }
     [[nodiscard]] std::int32_t RecordLimit() const { return RecordLimit_; }
 
@@ -66,10 +67,9 @@ public:
     [[nodiscard]] ConnectionControl& connection() { return *connection_; }
     [[nodiscard]] ErrorReport& errorReport() { return *errorReport_; }
 
-    // Where a decoded frame reaches the chart, the judgement and the recorder.
+    // Where a decoded frame reaches the chart and the recorder.
     // Each is called only when set.
     std::function<void(int seriesIndex)> ShowSeries;
-    std::function<void()> judgeReading;
     std::function<void()> INDataToTable;
 
     void BitBtn1Click();
@@ -93,8 +93,6 @@ private:
     std::unique_ptr<TSerialPortDriver> COMM2_;
 
     QString DecimalMark_;
-    QString LastValidHigh_;
-    QString LastValidLow_;
     std::int32_t RecordNo_ = 1;
     std::int32_t RecordLimit_ = 10000;
     bool centred_ = false;
@@ -123,11 +121,10 @@ private:
     QTimer* ConTimer = nullptr;
     QTimer* Timer1 = nullptr;
     QTimer* Timer2 = nullptr;
-    QTimer* Timer3 = nullptr;
-    QTimer* Timer4 = nullptr;
 
     std::unique_ptr<ConnectionControl> connection_;
     ErrorReport* errorReport_ = nullptr;
+    LimitJudgement* limitJudgement_ = nullptr;
 };
 
 } // namespace qm45

@@ -10,7 +10,8 @@
 
 namespace qm45 {
 
-VerdictCircle::VerdictCircle(QWidget* parent) : QWidget(parent), fill_(JudgementPanel::paleYellow()) {
+VerdictCircle::VerdictCircle(QWidget* parent)
+    : QWidget(parent), fill_(JudgementPanel::paleYellow()) {
     setAttribute(Qt::WA_TransparentForMouseEvents);
 }
 
@@ -39,8 +40,30 @@ QLabel* label(QWidget* parent, const QString& text, const QFont& font, int x, in
     return l;
 }
 
+// A limit edit keeps its selection when the focus leaves it, so the user can
+// still see which part of a limit the next keystrokes would replace.
+class LimitEdit final : public QLineEdit {
+public:
+    using QLineEdit::QLineEdit;
+
+protected:
+    void focusOutEvent(QFocusEvent* event) override {
+        const int start = selectionStart();
+        const int length = selectionLength();
+        const bool cursorAtStart = cursorPosition() == start;
+        QLineEdit::focusOutEvent(event);
+        if (start < 0 || length <= 0 || hasSelectedText())
+            return;
+        if (cursorAtStart)
+            setSelection(start + length, -length);
+        else
+            setSelection(start, length);
+    }
+};
+
+template <typename Edit = QLineEdit>
 QLineEdit* edit(QWidget* parent, const QString& text, const QFont& font, const QRect& geometry) {
-    auto* e = new QLineEdit(text, parent);
+    auto* e = new Edit(text, parent);
     e->setFont(font);
     e->setGeometry(geometry);
     return e;
@@ -58,11 +81,11 @@ JudgementPanel::JudgementPanel(QWidget* parent) : QFrame(parent) {
 
     const QFont small = Fonts::arial(11, true);
     T1_HI = label(this, QStringLiteral("Set High Limit:"), small, 16, 16);
-    T1HI = edit(this, QStringLiteral("4000"), small, QRect(112, 12, 57, 22));
+    T1HI = edit<LimitEdit>(this, QStringLiteral("4000"), small, QRect(112, 12, 57, 22));
     T1_Value = label(this, QStringLiteral("Measure Value:"), small, 16, 52);
     T1VALUE = edit(this, QStringLiteral("0"), Fonts::arial(21, true), QRect(112, 43, 81, 32));
     T1_LO = label(this, QStringLiteral("Set Low Limit:"), small, 16, 84);
-    T1LO = edit(this, QStringLiteral("-4000"), small, QRect(112, 84, 57, 22));
+    T1LO = edit<LimitEdit>(this, QStringLiteral("-4000"), small, QRect(112, 84, 57, 22));
     for (QLineEdit* e : {T1HI, T1LO})
         e->setToolTip(QStringLiteral("Please enter a number here."));
 

@@ -102,6 +102,7 @@ private slots:
     void quitAnsweredYesEndsTheProgram();
     void portSelectorStepsThroughFourPorts();
     void selectorIgnoresClicksWhileConnected();
+    void selectorHintNamesTheDeviceBehindThePort();
     void meterOnCom1ShowsLive();
     void lampGoesDarkOnThirdTick();
     void rejectedFrameShowsOneErrorAndBadStreamDoesNotStack();
@@ -318,6 +319,15 @@ void MainWindowTest::selectorIgnoresClicksWhileConnected() {
     QCOMPARE(f.window->COMM2().ComPort(), pnCOM2);
 }
 
+void MainWindowTest::selectorHintNamesTheDeviceBehindThePort() {
+    Fixture f;
+    QCOMPARE(f.window->connection().portHint(0), QStringLiteral("COM 1: %1").arg(f.pty.slavePath()));
+    QCOMPARE(f.window->connection().portHint(1), QStringLiteral("COM 2: no such serial port on this machine"));
+    // Ports come and go: the hint is asked for each time it is shown.
+    f.ports->setDevice(2, QStringLiteral("/dev/ttyUSB0"));
+    QCOMPARE(f.window->connection().portHint(1), QStringLiteral("COM 2: /dev/ttyUSB0"));
+}
+
 void MainWindowTest::meterOnCom1ShowsLive() {
     Fixture f;
     QVERIFY(f.pty.isValid());
@@ -342,6 +352,8 @@ void MainWindowTest::meterOnCom1ShowsLive() {
     QVERIFY(f.lampLit()->isVisibleTo(f.window.get()));
     QVERIFY(!f.lampDark()->isVisibleTo(f.window.get()));
     QCOMPARE(scaleChanges, 1);
+    QCOMPARE(QString::fromStdString(r.JudgeText), QStringLiteral("pass"));
+    QCOMPARE(f.child<QLabel>("judge")->text(), QStringLiteral("Pass"));
 
     // Negative k-ohm reading, then an overload: the bar pins at its maximum.
     QVERIFY(f.pty.writeToMaster(frame("123453401") + frame("A00001101")));
@@ -349,6 +361,8 @@ void MainWindowTest::meterOnCom1ShowsLive() {
     QCOMPARE(f.window->currentReading().NumericValue, 40000.0);
     QCOMPARE(f.child<QProgressBar>("PBar2")->value(), 40);
     QCOMPARE(scaleChanges, 3);
+    QCOMPARE(QString::fromStdString(f.window->currentReading().JudgeText), QStringLiteral("Fail"));
+    QCOMPARE(f.child<QLabel>("judge")->text(), QStringLiteral("Fail"));
 }
 
 void MainWindowTest::lampGoesDarkOnThirdTick() {
