@@ -3,7 +3,15 @@
 #include "app/ErrorReport.h"
 #include "app/SystemLocale.h"
 #include "link/ConnectionControl.h"
+#include "link/HidDeviceController.h"
 #include "link/SerialPortDriver.h"
+#include "record/DataFileActions.h"
+#include "record/ReadingsGrid.h"
+#include "record/ReadingsModel.h"
+#include "record/RecordClock.h"
+#include "record/Recorder.h"
+#include "record/RecorderControls.h"
+#include "view/ChartPanel.h"
 #include "view/ChartToolbar.h"
 #include "view/ClickablePanel.h"
 #include "view/Dialogs.h"
@@ -11,9 +19,10 @@
 #include "view/JudgementPanel.h"
 #include "view/LcdPanel.h"
 #include "view/LimitJudgement.h"
+#include "view/PrintPreview.h"
+#include "view/ReportActions.h"
+#include "view/TrendChart.h"
 
-#include <QAction>
-#include <QActionGroup>
 #include <QCheckBox>
 #include <QFrame>
 #include <QGuiApplication>
@@ -61,6 +70,8 @@ TFCOMM::TFCOMM(TFCOMMServices services) : services_(std::move(services)) {
         services_.dialogs = std::make_shared<MessageBoxDialogs>();
     if (!services_.locale)
         services_.locale = std::make_shared<LinuxSystemLocale>();
+    if (!services_.recordClock)
+        services_.recordClock = std::make_shared<SystemRecordClock>();
 
     COMM2_ = std::make_unique<TSerialPortDriver>(nullptr, std::move(services_.serialPlatform),
                                                  services_.serialPorts);
@@ -72,7 +83,6 @@ TFCOMM::TFCOMM(TFCOMMServices services) : services_(std::move(services)) {
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFont(Fonts::window());
     buildLayout();
-    buildMenu();
     errorReport_ = new ErrorReport(*services_.dialogs, this);
 
     ConnectionControl::Controls controls;
@@ -83,11 +93,26 @@ TFCOMM::TFCOMM(TFCOMMServices services) : services_(std::move(services)) {
     controls.CONokN = Panel4->CONokN;
     connection_ = std::make_unique<ConnectionControl>(controls, *COMM2_);
 
+    // The controller lists the system's HID devices at once; attaching the USB
+    // half reports them and builds the device list, before FormCreate.
+    HidCtl_ = std::make_unique<THidDeviceController>(services_.hidPlatform);
+    ConnectionControl::UsbHooks usb;
+    usb.HidData45A = [this](std::uint8_t reportId, const std::uint8_t* bytes, std::uint16_t count) {
+        protocol_.HidData45A(reportId, bytes, count);
+    };
+    usb.UsbIdleCount = [this] { return protocol_.frames().usbIdleCount(); };
+    usb.setUsbIdleCount = [this](std::int32_t count) { protocol_.frames().setUsbIdleCount(count); };
+    connection_->attachUsb(*HidCtl_, *services_.dialogs, std::move(usb));
+
     ConTimer = windowTimer(this, "ConTimer", 100, false);
     Timer1 = windowTimer(this, "Timer1", 1000, false);
     Timer2 = windowTimer(this, "Timer2", 2000, true);
     connect(ConTimer, &QTimer::timeout, this, &TFCOMM::ConTimerTimer);
     connect(BitBtn1, &QPushButton::clicked, this, &TFCOMM::BitBtn1Click);
+
+    chartPanel_ = new ChartPanel(ChartPanel::Widgets{Chtshow, Panel19, Panel4, Panel6, this, Timer2},
+                                 *services_.dialogs, this);
+    ShowSeries = [this](int index) { chartPanel_->ShowSeries(index); };
 
     FormCreate();
     ConTimer->start();
@@ -98,7 +123,14 @@ TFCOMM::TFCOMM(TFCOMMServices services) : services_(std::move(services)) {
 }
 
 TFCOMM::~TFCOMM() {
-    // The driver closes its port; its handler points into this window.
+    // A save under way finishes writing before the table goes.
+    dataFiles_.reset();
+    report_.reset();
+    // The connection control stops the USB reader and hands the devices back
+    // before the controller goes; the driver closes its port. Their handlers
+    // point into this window.
+    connection_.reset();
+    HidCtl_.reset();
     COMM2_.reset();
 }
 
@@ -109,13 +141,45 @@ void TFCOMM::FormCreate() {
     protocol_.context().DecimalMark = DecimalMark_.toStdString();
     protocol_.context().FullScale = 40000;
     protocol_.context().BarMax = 40;
-    RecordNo_ = 1;
-    RecordLimit_ = 10000;
+    wireRecording();
     COMM2_->setOnReceiveData([this](TSerialPortDriver*, const std::uint8_t* bytes, std::int32_t count) {
         protocol_.H45ARData(bytes, count);
     });
     setWindowTitle(QStringLiteral("%1 Interface Program Ver: %2").arg(kProductName, kVersion));
+    Chtshow->setLeftAxisRange(-FullScale(), FullScale());
 }
+
+void TFCOMM::wireRecording() {
+    readingsModel_ = std::make_unique<ReadingsModel>(cds1);
+    grid_ = new ReadingsGrid(DBGrid1, *readingsModel_, this);
+
+    Recorder::Chart chart;
+    chart.addValue = [this](double value) { return chartPanel_->ChartControl().AddValue(value); };
+    chart.clearChart = [this] { return chartPanel_->ChartControl().ClearChart(); };
+    chart.showPage = [this](int page) { Panel19->Bt10->setText(QString::number(page)); };
+    recorder_ = std::make_unique<Recorder>(protocol_.reading(), *readingsModel_, *services_.recordClock,
+                                           std::move(chart));
+    INDataToTable = [this] { recorder_->INDataToTable(); };
+
+    recorderControls_ = new RecorderControls({RepeatSet, RecordSI, RecordSITime, Timer1, RecordNew}, *recorder_,
+                                             *services_.dialogs, this, this);
+    recorderControls_->populateRecordMenu(menuBar()->addMenu(QStringLiteral("Record")));
+
+    dataFiles_ = std::make_unique<DataFileActions>(*readingsModel_, *services_.dialogs, this,
+                                                   [this](const QString& text) { errorReport_->report(text); });
+    dataFiles_->setProgressBar(fileProgress_);
+    connect(saveas, &QToolButton::clicked, dataFiles_.get(), &DataFileActions::saveasClick);
+    connect(OpenDataFiles, &QToolButton::clicked, dataFiles_.get(), &DataFileActions::SpeedButton2Click);
+
+    report_ = std::make_unique<ReportActions>(
+        cds1, this,
+        ReportActions::GridHooks{[this] { readingsModel_->freeze(); }, [this] { readingsModel_->thaw(); }},
+        services_.dialogs);
+    connect(BtPrint, &QToolButton::clicked, report_.get(), &ReportActions::BtPrintClick);
+}
+
+std::int32_t TFCOMM::RecordNo() const { return recorder_->RecordNo(); }
+std::int32_t TFCOMM::RecordLimit() const { return recorder_->RecordLimit(); }
 
 void TFCOMM::buildLayout() {
     auto* client = new QWidget(this);
@@ -167,14 +231,9 @@ void TFCOMM::buildLayout() {
     Panel4 = new JudgementPanel(client);
     Panel4->setGeometry(338, 29, 375, 120);
 
-    Chtshow = new QFrame(client);
+    Chtshow = new TrendChart(client);
     Chtshow->setObjectName(QStringLiteral("Chtshow"));
-    Chtshow->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    Chtshow->setAutoFillBackground(true);
     Chtshow->setGeometry(336, 187, 377, 286);
-    QPalette white = Chtshow->palette();
-    white.setColor(QPalette::Window, Qt::white);
-    Chtshow->setPalette(white);
 
     // The tool bar stays in front of the chart, also when the chart is enlarged.
     Panel19 = new ChartToolbar(client);
@@ -207,28 +266,12 @@ void TFCOMM::buildLayout() {
     DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
     DBGrid1->setGeometry(1, 208, 334, 264);
     DBGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-}
 
-void TFCOMM::buildMenu() {
-    QMenu* record = menuBar()->addMenu(QStringLiteral("Record"));
-    recordLimits_ = new QActionGroup(this);
-    recordLimits_->setExclusive(true);
-    const struct {
-        const char* name;
-        const char* caption;
-        std::int32_t limit;
-    } items[] = {{"N10001", "1000", 1000},        {"N50001", "5000", 5000},
-                 {"N100001", "10000", 10000},     {"N500001", "50000", 50000},
-                 {"N1000001", "100000", 100000}, {"limitess", "limitless", 10000000}};
-    for (const auto& item : items) {
-        QAction* action = record->addAction(QLatin1String(item.caption));
-        action->setObjectName(QLatin1String(item.name));
-        action->setCheckable(true);
-        action->setChecked(item.limit == 10000);
-        recordLimits_->addAction(action);
-        const std::int32_t limit = item.limit;
-        connect(action, &QAction::triggered, this, [this, limit] { RecordLimit_ = limit; });
-    }
+    // Shown over the grid's foot only while a large file is saved or read.
+    fileProgress_ = new QProgressBar(client);
+    fileProgress_->setObjectName(QStringLiteral("fileProgress"));
+    fileProgress_->setGeometry(4, 452, 328, 17);
+    fileProgress_->hide();
 }
 
 void TFCOMM::showEvent(QShowEvent* event) {

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "link/HidPlatform.h"
 #include "link/SerialPlatform.h"
 #include "link/SerialPortDirectory.h"
+#include "record/ReadingsTable.h"
 #include "protocol/MeterProtocol.h"
 
 #include <QMainWindow>
@@ -12,7 +14,6 @@
 #include <memory>
 
 class QAction;
-class QActionGroup;
 class QCheckBox;
 class QFrame;
 class QLineEdit;
@@ -24,7 +25,9 @@ class QToolButton;
 
 namespace qm45 {
 
+class ChartPanel;
 class ChartToolbar;
+class DataFileActions;
 class ClickablePanel;
 class ConnectionControl;
 class Dialogs;
@@ -32,7 +35,15 @@ class ErrorReport;
 class JudgementPanel;
 class LimitJudgement;
 class LcdPanel;
+class ReadingsGrid;
+class ReadingsModel;
+class RecordClock;
+class Recorder;
+class RecorderControls;
+class ReportActions;
 class SystemLocale;
+class THidDeviceController;
+class TrendChart;
 class TSerialPortDriver;
 
 // What the window needs from the machine. Empty members select the real thing;
@@ -42,6 +53,8 @@ struct TFCOMMServices {
     std::shared_ptr<SerialPortDirectory> serialPorts;
     std::shared_ptr<Dialogs> dialogs;
     std::shared_ptr<SystemLocale> locale;
+    std::shared_ptr<HidPlatform> hidPlatform;
+    std::shared_ptr<RecordClock> recordClock;
 };
 
 // The main window and composition root: it owns every subsystem object and
@@ -58,14 +71,19 @@ public:
     [[nodiscard]] std::int32_t BarMax() const { return protocol_.context().BarMax; }
     [[nodiscard]] QString LastValidHigh() const;
     [[nodiscard]] QString LastValidLow() const;
-    [[nodiscard]] std::int32_t RecordNo() const { return RecordNo_; }
-    [[nodiscard]] std::int32_t RecordLimit() const { return RecordLimit_; }
+    [[nodiscard]] std::int32_t RecordNo() const;
+    [[nodiscard]] std::int32_t RecordLimit() const;
 
     [[nodiscard]] const MeterProtocol& protocol() const { return protocol_; }
     [[nodiscard]] const CurrentReading& currentReading() const { return protocol_.reading(); }
     [[nodiscard]] TSerialPortDriver& COMM2() { return *COMM2_; }
     [[nodiscard]] ConnectionControl& connection() { return *connection_; }
     [[nodiscard]] ErrorReport& errorReport() { return *errorReport_; }
+    [[nodiscard]] ChartPanel& chart() { return *chartPanel_; }
+    [[nodiscard]] Recorder& recorder() { return *recorder_; }
+    [[nodiscard]] ReadingsModel& readings() { return *readingsModel_; }
+    [[nodiscard]] DataFileActions& dataFiles() { return *dataFiles_; }
+    [[nodiscard]] ReportActions& report() { return *report_; }
 
     // Where a decoded frame reaches the chart and the recorder.
     // Each is called only when set.
@@ -84,7 +102,7 @@ protected:
 
 private:
     void buildLayout();
-    void buildMenu();
+    void wireRecording();
     void FormCreate();
     void LcdDisplay45A(const DecodeResult& result) override;
 
@@ -93,8 +111,6 @@ private:
     std::unique_ptr<TSerialPortDriver> COMM2_;
 
     QString DecimalMark_;
-    std::int32_t RecordNo_ = 1;
-    std::int32_t RecordLimit_ = 10000;
     bool centred_ = false;
 
     // Controls, named as the user sees them referred to.
@@ -115,16 +131,28 @@ private:
     QToolButton* saveas = nullptr;
     QToolButton* BtPrint = nullptr;
     QTableView* DBGrid1 = nullptr;
-    QFrame* Chtshow = nullptr;
-    QActionGroup* recordLimits_ = nullptr;
+    TrendChart* Chtshow = nullptr;
+    QProgressBar* fileProgress_ = nullptr;
 
     QTimer* ConTimer = nullptr;
     QTimer* Timer1 = nullptr;
     QTimer* Timer2 = nullptr;
 
+    std::unique_ptr<THidDeviceController> HidCtl_;
     std::unique_ptr<ConnectionControl> connection_;
     ErrorReport* errorReport_ = nullptr;
     LimitJudgement* limitJudgement_ = nullptr;
+    ChartPanel* chartPanel_ = nullptr;
+
+    // The table outlives its model, the model the recorder and everything
+    // that reads either.
+    ReadingsTable cds1;
+    std::unique_ptr<ReadingsModel> readingsModel_;
+    std::unique_ptr<Recorder> recorder_;
+    ReadingsGrid* grid_ = nullptr;
+    RecorderControls* recorderControls_ = nullptr;
+    std::unique_ptr<DataFileActions> dataFiles_;
+    std::unique_ptr<ReportActions> report_;
 };
 
 } // namespace qm45

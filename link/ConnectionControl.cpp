@@ -1,11 +1,36 @@
 #include "link/ConnectionControl.h"
 
+#include "link/HidDevice.h"
+#include "link/HidDeviceController.h"
 #include "link/SerialPortDriver.h"
 #include "view/ClickablePanel.h"
+#include "view/Dialogs.h"
 
 #include <QAbstractButton>
 
 namespace qm45 {
+
+namespace {
+
+const QString kCableName = QStringLiteral("USB to Serial");
+const QString kNoCable =
+    QStringLiteral("USB interface cable is not securely connected, please check and re-try.");
+const QString kMeterSilent = QStringLiteral(
+    "USB interface cable is securely connected, please check if the meter is ready.");
+// Linux lets only the users a udev rule names open a hidraw node; without the
+// rule the cable is listed (its strings come from sysfs) but cannot be used.
+const QString kNoAccess = QStringLiteral(
+    "The USB interface cable was found, but it cannot be opened for reading and writing.\n\n"
+    "Give your user access to it by installing the udev rule that comes with this program, "
+    "as root:\n\n    sh scripts/install-udev-rule.sh\n\n"
+    "Then unplug the cable and plug it in again.");
+
+// The cable's set-up feature report: report ID 0, the meter's line speed 2400
+// (0x0960) as a 32-bit little-endian number, the fixed byte 0x03, four zeros.
+constexpr std::array<std::uint8_t, 10> kCableSetup = {0x00, 0x60, 0x09, 0x00, 0x00,
+                                                      0x03, 0x00, 0x00, 0x00, 0x00};
+
+} // namespace
 
 ConnectionControl::ConnectionControl(const Controls& controls, TSerialPortDriver& COMM2,
                                      QObject* parent)
@@ -17,6 +42,26 @@ ConnectionControl::ConnectionControl(const Controls& controls, TSerialPortDriver
     for (int i = 0; i < 4; ++i)
         c_.BtCOM[i]->setHintProvider([this, i] { return portHint(i); });
     connect(c_.COMCon, &QAbstractButton::clicked, this, &ConnectionControl::COMConClick);
+}
+
+ConnectionControl::~ConnectionControl() {
+    if (!HidCtl_)
+        return;
+    // Reports served while the readers stop must not reach a window that is
+    // going away.
+    hooks_ = {};
+    HidCtl_->setOnEnumerate({});
+    HidCtl_->setOnDeviceChange({});
+    releaseDeviceList();
+}
+
+void ConnectionControl::attachUsb(THidDeviceController& HidCtl, Dialogs& dialogs, UsbHooks hooks) {
+    HidCtl_ = &HidCtl;
+    dialogs_ = &dialogs;
+    hooks_ = std::move(hooks);
+    connect(c_.USBCon, &QAbstractButton::clicked, this, &ConnectionControl::USBConClick);
+    HidCtl_->setOnEnumerate(THidEnumerateEvent(this, &ConnectionControl::HidCtlEnumerate));
+    HidCtl_->setOnDeviceChange(THidNotifyEvent(this, &ConnectionControl::HidCtlDeviceChange));
 }
 
 void ConnectionControl::COM11Click() { selectPort(0); }
@@ -57,6 +102,16 @@ void ConnectionControl::ConTimerTimer() {
         ++LinkAliveTicks_;
         return;
     }
+    if (HidCtl_ && hooks_.UsbIdleCount && hooks_.UsbIdleCount() >= kUsbIdleLimit) {
+        if (hooks_.setUsbIdleCount)
+            hooks_.setUsbIdleCount(0);
+        c_.USBCon->setChecked(false);
+        // The caption and the hidden controls stay as they are: one click
+        // on USBCon connects again.
+        if (CurrentDevice_)
+            CurrentDevice_->SetDataHandler({});
+        showInformation(kMeterSilent);
+    }
     setLampLit(false);
     LinkAliveTicks_ = 0;
 }
@@ -69,6 +124,108 @@ void ConnectionControl::frameDecoded() {
 void ConnectionControl::setLampLit(bool lit) {
     c_.CONok->setVisible(lit);
     c_.CONokN->setVisible(!lit);
+}
+
+void ConnectionControl::showInformation(const QString& text) {
+    if (dialogs_)
+        dialogs_->information(c_.USBCon->window(), text);
+}
+
+THidDevice* ConnectionControl::selectedEntryDevice() const {
+    return Selected_ ? DeviceList_[*Selected_].device : nullptr;
+}
+
+void ConnectionControl::releaseDeviceList() {
+    CurrentDevice_ = nullptr;
+    const std::vector<DeviceEntry> entries = std::move(DeviceList_);
+    DeviceList_.clear();
+    Selected_.reset();
+    for (const DeviceEntry& entry : entries)
+        THidDeviceController::ReleaseDevice(entry.device);
+}
+
+void ConnectionControl::HidCtlDeviceChange(THidDeviceController*) {
+    DetachSelectedDevice();
+    // Every device object is replaced, the one CurrentDevice pointed to too.
+    releaseDeviceList();
+    HidCtl_->EnumerateDevices();
+    for (std::size_t i = 0; i < DeviceList_.size(); ++i) {
+        if (DeviceList_[i].text == kCableName)
+            Selected_ = i;
+    }
+}
+
+bool ConnectionControl::HidCtlEnumerate(THidDevice* HidDev, std::int32_t Idx) {
+    DeviceEntry entry;
+    entry.text = DescribeDevice(*HidDev);
+    entry.device = HidCtl_->CheckOutDeviceAt(Idx);
+    DeviceList_.push_back(entry);
+    return true;
+}
+
+QString ConnectionControl::DescribeDevice(THidDevice& device) {
+    QString text = device.ProductString();
+    if (text.isEmpty())
+        text = QString::asprintf("Device VID=%.4X PID=%.4X", unsigned(device.VendorID()),
+                                 unsigned(device.ProductID()));
+    const QString serial = device.SerialNumberString();
+    if (!serial.isEmpty())
+        text += QStringLiteral(" (Serial=%1)").arg(serial);
+    return text;
+}
+
+void ConnectionControl::DetachSelectedDevice() {
+    CurrentDevice_ = nullptr;
+    if (!Selected_)
+        return;
+    CurrentDevice_ = selectedEntryDevice();
+    if (CurrentDevice_ && CurrentDevice_->ReadWriteAccess())
+        CurrentDevice_->SetDataHandler({});
+}
+
+void ConnectionControl::SendCableSetup() {
+    CurrentDevice_ = nullptr;
+    if (!Selected_) {
+        showInformation(kNoCable);
+        c_.USBCon->setChecked(false);
+        return;
+    }
+    CurrentDevice_ = selectedEntryDevice();
+    if (CurrentDevice_)
+        (void)CurrentDevice_->SendFeatureReport(kCableSetup.data(), kCableSetup.size());
+}
+
+void ConnectionControl::USBConClick() {
+    DetachSelectedDevice();
+    SendCableSetup();
+    if (hooks_.setUsbIdleCount)
+        hooks_.setUsbIdleCount(0);
+    CurrentDevice_ = nullptr;
+    if (!Selected_)
+        return;
+    CurrentDevice_ = selectedEntryDevice();
+    if (!CurrentDevice_ || !CurrentDevice_->ReadWriteAccess()) {
+        c_.USBCon->setChecked(false);
+        if (CurrentDevice_)
+            showInformation(kNoAccess);
+        return;
+    }
+    const bool down = c_.USBCon->isChecked();
+    if (down)
+        CurrentDevice_->SetDataHandler(THidDataEvent(this, &ConnectionControl::usbData));
+    else
+        CurrentDevice_->SetDataHandler({});
+    c_.USBCon->setText(down ? QStringLiteral("USB Disconnect") : QStringLiteral("USB Connection"));
+    // Shown again all four: stacked, "COM 4" is the one on top.
+    for (ClickablePanel* panel : c_.BtCOM)
+        panel->setVisible(!down);
+    c_.COMCon->setVisible(!down);
+}
+
+void ConnectionControl::usbData(THidDevice*, std::uint8_t ReportID, const std::uint8_t* Data,
+                                std::uint16_t Size) {
+    if (hooks_.HidData45A)
+        hooks_.HidData45A(ReportID, Data, Size);
 }
 
 } // namespace qm45

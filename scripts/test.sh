@@ -1,6 +1,7 @@
 #!/bin/sh
 # Builds everything and runs every test headless: the normal build, then the
-# test suites again under AddressSanitizer and UndefinedBehaviorSanitizer.
+# test suites again under AddressSanitizer and UndefinedBehaviorSanitizer, and
+# the HID reader suites under ThreadSanitizer.
 set -eu
 cd "$(dirname "$0")/.."
 export QT_QPA_PLATFORM=offscreen
@@ -12,3 +13,5 @@ ctest --test-dir build --output-on-failure -j"$jobs"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQM45_SANITIZE=ON -DQM45_BUILD_BENCH=OFF
 cmake --build build-asan -j"$jobs"
 ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+sh scripts/tsan.sh build-tsan

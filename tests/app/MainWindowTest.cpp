@@ -4,9 +4,11 @@
 #include "link/SerialPortDriver.h"
 #include "view/LcdPanel.h"
 
+#include "../link/FakeHidPlatform.h"
 #include "../link/FixedPortDirectory.h"
 #include "../link/PseudoTerminal.h"
 #include "../support/FakeDialogs.h"
+#include "../support/MeterFrames.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -25,33 +27,13 @@
 #include <memory>
 
 using namespace qm45;
+using qm45::test::FakeHidPlatform;
+using qm45::test::FixedLocale;
 using qm45::test::FixedPortDirectory;
+using qm45::test::frame;
 using qm45::test::PseudoTerminal;
 
 namespace {
-
-class FixedLocale final : public SystemLocale {
-public:
-    explicit FixedLocale(QString mark) : mark_(std::move(mark)) {}
-    [[nodiscard]] QString decimalMark() const override { return mark_; }
-
-private:
-    QString mark_;
-};
-
-// One frame as the meter sends it: nine payload bytes, CR, LF. Digits travel
-// as 0x30 | nibble.
-QByteArray frame(const char* payload) {
-    QByteArray bytes;
-    for (const char* p = payload; *p; ++p) {
-        const char c = *p;
-        const int nibble = (c >= '0' && c <= '9') ? c - '0' : c - 'A' + 10;
-        bytes.append(char(0x30 | nibble));
-    }
-    bytes.append('\r');
-    bytes.append('\n');
-    return bytes;
-}
 
 struct Fixture {
     explicit Fixture(const QString& decimalMark = QStringLiteral(".")) {
@@ -63,6 +45,8 @@ struct Fixture {
         services.serialPorts = ports;
         services.dialogs = dialogs;
         services.locale = std::make_shared<FixedLocale>(decimalMark);
+        // No HID devices: the window must not depend on what this machine has.
+        services.hidPlatform = std::make_shared<FakeHidPlatform>();
         window = std::make_unique<TFCOMM>(std::move(services));
         // Tests tick the lamp timer themselves.
         window->findChild<QTimer*>(QStringLiteral("ConTimer"))->stop();
@@ -144,13 +128,15 @@ void MainWindowTest::startsWithCaptionAndStartupValues() {
 }
 
 void MainWindowTest::decimalMarkComesFromTheSystemLocale() {
-    Fixture comma(QStringLiteral(","));
-    QCOMPARE(comma.window->DecimalMark(), QStringLiteral(","));
-    QVERIFY(comma.pty.isValid());
-    comma.connectSerial();
-    QVERIFY(comma.pty.writeToMaster("\n" + frame("399991101")));
-    QTRY_COMPARE(QString::fromStdString(comma.window->currentReading().ValueText), QStringLiteral("3,9999"));
-
+    {
+        Fixture comma(QStringLiteral(","));
+        QCOMPARE(comma.window->DecimalMark(), QStringLiteral(","));
+        QVERIFY(comma.pty.isValid());
+        comma.connectSerial();
+        QVERIFY(comma.pty.writeToMaster("\n" + frame("399991101")));
+        QTRY_COMPARE(QString::fromStdString(comma.window->currentReading().ValueText), QStringLiteral("3,9999"));
+    }
+    // One window at a time: a program has one HID controller.
     Fixture unknown(QString{});
     QCOMPARE(unknown.window->DecimalMark(), QString());
 }

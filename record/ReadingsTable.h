@@ -1,0 +1,95 @@
+#pragma once
+
+#include <QString>
+#include <QStringView>
+
+#include <cstdint>
+#include <memory>
+
+namespace qm45 {
+
+// The seven fields of a row, in file and grid order.
+enum class Field : int { no, time, dcac, value, unit, judge, nval };
+inline constexpr int kFieldCount = 7;
+
+// One row as values. Text fields hold at most 20 characters (longer texts are
+// cut when appended). A field can be NULL: a row loaded from a file that did
+// not give it. nullMask has bit (1 << int(Field)) set for each NULL field.
+struct ReadingRow {
+    std::int32_t no = 0;
+    QString time;
+    QString dcac;
+    QString value;
+    QString unit;
+    QString judge;
+    std::int32_t nval = 0;
+    std::uint8_t nullMask = 0;
+
+    [[nodiscard]] bool isNull(Field f) const { return (nullMask >> int(f)) & 1u; }
+    void setNull(Field f, bool null = true) {
+        nullMask = std::uint8_t(null ? (nullMask | (1u << int(f))) : (nullMask & ~(1u << int(f))));
+    }
+};
+
+class ReadingsTableStorage;
+
+// The readings table: an append-only in-memory table. Rows are only appended
+// or all removed together (Close Data). Storage grows in fixed chunks, so the
+// table never copies itself to grow; texts are interned, so a row costs a few
+// bytes however often the same text recurs.
+//
+// Threads: append, clear and every non-const call on the main thread only.
+// A Snapshot may be read from any thread while the main thread goes on
+// appending or clears the table, and snapshot() may be called from any thread.
+// The table's own readers (rowCount, integer, text, isNull, row) belong to the
+// main thread; a text reference they return stays valid until the next clear,
+// one from a Snapshot as long as the Snapshot.
+class ReadingsTable {
+public:
+    static constexpr int kTextSize = 20;
+
+    ReadingsTable();
+    ~ReadingsTable();
+    ReadingsTable(const ReadingsTable&) = delete;
+    ReadingsTable& operator=(const ReadingsTable&) = delete;
+
+    // Field names as files and the grid know them: "no", "time", "dc/ac",
+    // "value", "unit", "auto", "nval". Look-up ignores case; -1 when unknown.
+    [[nodiscard]] static QString fieldName(Field f);
+    [[nodiscard]] static int fieldIndex(QStringView name);
+
+    [[nodiscard]] std::int64_t rowCount() const;
+    void append(const ReadingRow& row);
+    void clear();
+
+    // Texts are returned by reference into the interned pool: no allocation.
+    [[nodiscard]] std::int32_t integer(std::int64_t row, Field f) const; // no, nval
+    [[nodiscard]] const QString& text(std::int64_t row, Field f) const;  // the five texts
+    [[nodiscard]] bool isNull(std::int64_t row, Field f) const;
+    [[nodiscard]] ReadingRow row(std::int64_t row) const;
+
+    // The rows present now, unchanged by later appends or a clear.
+    class Snapshot {
+    public:
+        Snapshot() = default;
+        [[nodiscard]] std::int64_t rowCount() const { return rows_; }
+        [[nodiscard]] std::int32_t integer(std::int64_t row, Field f) const;
+        [[nodiscard]] const QString& text(std::int64_t row, Field f) const;
+        [[nodiscard]] bool isNull(std::int64_t row, Field f) const;
+        [[nodiscard]] ReadingRow row(std::int64_t row) const;
+
+    private:
+        friend class ReadingsTable;
+        std::shared_ptr<const ReadingsTableStorage> storage_;
+        std::int64_t rows_ = 0;
+    };
+    [[nodiscard]] Snapshot snapshot() const;
+
+    // Bytes held for rows and texts, for the memory benchmark.
+    [[nodiscard]] std::size_t memoryBytes() const;
+
+private:
+    std::shared_ptr<ReadingsTableStorage> storage_;
+};
+
+} // namespace qm45

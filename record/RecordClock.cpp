@@ -1,0 +1,84 @@
+#include "record/RecordClock.h"
+
+#include <QFile>
+#include <QHash>
+#include <QRegularExpression>
+
+#include <clocale>
+#include <langinfo.h>
+#include <locale.h>
+
+namespace qm45 {
+
+namespace {
+const QString kDefaultSeparator = QStringLiteral(":");
+}
+
+SystemRecordClock::SystemRecordClock(const QStringList& configFiles) {
+    const QString name = timeLocaleName(configFiles);
+    separator_ = name.isEmpty() ? QString() : timeSeparatorOf(name);
+    if (separator_.isEmpty())
+        separator_ = kDefaultSeparator;
+}
+
+QTime SystemRecordClock::timeOfDay() const {
+    return QTime::currentTime();
+}
+
+QString SystemRecordClock::timeSeparator() const {
+    return separator_;
+}
+
+QString SystemRecordClock::timeLocaleName(const QStringList& configFiles) {
+    for (const QString& path : configFiles) {
+        QFile file(path);
+        if (!file.exists())
+            continue;
+        if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+            return {};
+        // Shell-style assignments, values possibly quoted; later lines win as
+        // they would when the file is sourced.
+        static const QRegularExpression assignment(
+            QStringLiteral(R"re(^\s*(?:export\s+)?([A-Z_]+)=\s*(?:"([^"]*)"|'([^']*)'|(\S*)))re"));
+        QHash<QString, QString> values;
+        while (!file.atEnd()) {
+            const QString line = QString::fromUtf8(file.readLine(4096));
+            const auto m = assignment.match(line);
+            if (m.hasMatch())
+                values.insert(m.captured(1), m.captured(2) + m.captured(3) + m.captured(4));
+        }
+        for (const char* key : {"LC_ALL", "LC_TIME", "LANG"}) {
+            const QString value = values.value(QLatin1String(key));
+            if (!value.isEmpty())
+                return value;
+        }
+        return QStringLiteral("C");
+    }
+    return QStringLiteral("C");
+}
+
+QString SystemRecordClock::timeSeparatorOf(const QString& localeName) {
+    const QByteArray name = localeName.toLocal8Bit();
+    locale_t loc = newlocale(LC_TIME_MASK, name.constData(), locale_t(nullptr));
+    if (loc == locale_t(nullptr))
+        return {};
+    const char* format = nl_langinfo_l(T_FMT, loc);
+    const QString separator = format ? separatorInTimeFormat(QString::fromUtf8(format)) : QString();
+    freelocale(loc);
+    return separator;
+}
+
+QString SystemRecordClock::separatorInTimeFormat(const QString& format) {
+    QString expanded = format;
+    expanded.replace(QLatin1String("%T"), QLatin1String("%H:%M:%S"));
+    expanded.replace(QLatin1String("%R"), QLatin1String("%H:%M"));
+    expanded.replace(QLatin1String("%r"), QLatin1String("%I:%M:%S %p"));
+    // An hour conversion (with optional flag, width and E/O modifier), the
+    // separator, then a minute conversion.
+    static const QRegularExpression hourThenMinute(
+        QStringLiteral(R"re(%[-_0^#]?\d*[EO]?[HIkl]([^%]+)%[-_0^#]?\d*[EO]?M)re"));
+    const auto m = hourThenMinute.match(expanded);
+    return m.hasMatch() ? m.captured(1) : QString();
+}
+
+} // namespace qm45

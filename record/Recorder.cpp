@@ -1,0 +1,110 @@
+#include "record/Recorder.h"
+
+#include "record/ReadingsModel.h"
+#include "record/RecordClock.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace qm45 {
+
+Recorder::Recorder(const CurrentReading& reading, ReadingsModel& model, const RecordClock& clock,
+                   Chart chart)
+    : reading_(reading), model_(model), clock_(clock), chart_(std::move(chart)) {}
+
+const QString& Recorder::TextCache::convert(const std::string& s) {
+    if (text.isNull() || s != source) {
+        source = s;
+        text = QString::fromStdString(s);
+    }
+    return text;
+}
+
+void Recorder::INDataToTable() {
+    if (RecordedRows_ >= RecordLimit_)
+        return;
+
+    key_.clear();
+    key_ += reading_.ValueText;
+    key_ += reading_.FunctionText;
+    key_ += reading_.UnitText;
+    key_ += reading_.AutoText;
+
+    if (repeatSet_ || key_ != LastRecordKey_) {
+        LastRecordKey_.swap(key_);
+        ++RecordedRows_;
+
+        const QTime now = clock_.timeOfDay();
+        const int second = now.isValid() ? now.msecsSinceStartOfDay() / 1000 : -1;
+        if (second != lastSecond_ || lastTime_.isNull()) {
+            lastTime_ = formatTime(now, clock_.timeSeparator());
+            lastSecond_ = second;
+        }
+        row_.no = RecordNo_;
+        row_.time = lastTime_;
+        row_.dcac = function_.convert(reading_.FunctionText);
+        row_.value = value_.convert(reading_.ValueText);
+        row_.unit = unit_.convert(reading_.UnitText);
+        row_.judge = judge_.convert(reading_.JudgeText);
+        row_.nval = storedCount(reading_.NumericValue);
+        row_.nullMask = 0;
+        model_.append(row_);
+
+        if (chart_.addValue) {
+            const int page = chart_.addValue(reading_.NumericValue);
+            if (chart_.showPage)
+                chart_.showPage(page);
+        }
+    }
+    // Counts samples that passed the limit, recorded or not: skipped repeats
+    // leave gaps in the numbers.
+    if (RecordNo_ < std::numeric_limits<std::int32_t>::max())
+        ++RecordNo_;
+}
+
+void Recorder::closeData() {
+    if (chart_.clearChart) {
+        const int page = chart_.clearChart();
+        if (chart_.showPage)
+            chart_.showPage(page);
+    }
+    if (model_.table().rowCount() > 0)
+        model_.clear();
+    RecordNo_ = 1;
+    RecordedRows_ = 0;
+}
+
+QString Recorder::formatTime(const QTime& time, const QString& separator) {
+    if (!time.isValid())
+        return QString();
+    QString text;
+    text.reserve(6 + 2 * separator.size());
+    const auto twoDigits = [&text](int n) {
+        text += QChar(u'0' + n / 10);
+        text += QChar(u'0' + n % 10);
+    };
+    twoDigits(time.hour());
+    text += separator;
+    twoDigits(time.minute());
+    text += separator;
+    twoDigits(time.second());
+    return text;
+}
+
+int Recorder::samplingPeriodSeconds(const QString& text) {
+    constexpr int maxSeconds = std::numeric_limits<int>::max() / 1000;
+    bool ok = false;
+    const int seconds = text.toInt(&ok, 10);
+    return ok && seconds > 0 && seconds <= maxSeconds ? seconds : 0;
+}
+
+std::int32_t Recorder::storedCount(double numericValue) {
+    if (std::isnan(numericValue))
+        return 0;
+    constexpr double lo = std::numeric_limits<std::int32_t>::min();
+    constexpr double hi = std::numeric_limits<std::int32_t>::max();
+    return std::int32_t(std::llround(std::clamp(numericValue, lo, hi)));
+}
+
+} // namespace qm45

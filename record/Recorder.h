@@ -1,0 +1,107 @@
+#pragma once
+
+#include "protocol/QM45Decoder.h"
+#include "record/ReadingsTable.h"
+
+#include <QString>
+#include <QTime>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace qm45 {
+
+class ReadingsModel;
+class RecordClock;
+
+// Turns the current reading into rows of the readings table: the gates (record
+// limit, repeat rule), the sequence numbers and the time column, and one chart
+// point per row. The controls that decide when a sample is taken live in
+// RecorderControls.
+//
+// Main thread only: samples come from frame events and timer ticks, so one
+// never runs inside another or inside Close Data.
+class Recorder {
+public:
+    // The trend chart's side. Each member is called only when set.
+    struct Chart {
+        // Adds one point; returns the page number to show.
+        std::function<int(double value)> addValue;
+        // Empties the chart; returns the page number to show.
+        std::function<int()> clearChart;
+        // Shows a page number (the caption of the page button).
+        std::function<void(int page)> showPage;
+    };
+
+    static constexpr std::int32_t kDefaultRecordLimit = 10000;
+    static constexpr std::int32_t kLimitless = 10000000;
+
+    // The reading, model and clock must outlive the recorder. The reading is
+    // read at each sample, whatever frame last wrote it.
+    Recorder(const CurrentReading& reading, ReadingsModel& model, const RecordClock& clock,
+             Chart chart = {});
+
+    // Takes one sample: appends a row unless the limit is reached or, with
+    // repeats off, the reading equals the last one recorded.
+    void INDataToTable();
+
+    // Close Data after the user confirmed: chart emptied, table emptied,
+    // numbering restarted. The last key stays, so a reading equal to the last
+    // one before the clear is still a repeat.
+    void closeData();
+
+    // Applies from the next sample; rows beyond a lowered limit stay.
+    void setRecordLimit(std::int32_t limit) { RecordLimit_ = limit; }
+    // Ticked "Repeat": every sample is recorded. Unticked: a sample whose key
+    // equals the last recorded key is skipped (its number is still used).
+    void setRepeatSet(bool recordRepeats) { repeatSet_ = recordRepeats; }
+
+    [[nodiscard]] std::int32_t RecordNo() const { return RecordNo_; }
+    [[nodiscard]] std::int32_t RecordedRows() const { return RecordedRows_; }
+    [[nodiscard]] std::int32_t RecordLimit() const { return RecordLimit_; }
+    [[nodiscard]] bool repeatSet() const { return repeatSet_; }
+    // Value, function, unit and auto-range texts joined without separators.
+    [[nodiscard]] const std::string& LastRecordKey() const { return LastRecordKey_; }
+
+    // "hh:mm:ss" with the given separator, hours 00 to 23.
+    [[nodiscard]] static QString formatTime(const QTime& time, const QString& separator);
+    // The sampling period in seconds that an edit's text asks for, or 0 when
+    // the text must be repaired to "1": not a decimal integer, 0, negative, or
+    // too long for a timer counting milliseconds in 32 bits.
+    [[nodiscard]] static int samplingPeriodSeconds(const QString& text);
+    // The reading's signed count as stored in nval: rounded, and held to the
+    // 32-bit range (a value that is not a number stores 0).
+    [[nodiscard]] static std::int32_t storedCount(double numericValue);
+
+private:
+    // The last conversion of one of the reading's texts: a reading's texts
+    // change rarely from sample to sample, so most samples convert nothing.
+    struct TextCache {
+        std::string source;
+        QString text;
+        const QString& convert(const std::string& s);
+    };
+
+    const CurrentReading& reading_;
+    ReadingsModel& model_;
+    const RecordClock& clock_;
+    Chart chart_;
+
+    std::int32_t RecordNo_ = 1;
+    std::int32_t RecordedRows_ = 0;
+    std::int32_t RecordLimit_ = kDefaultRecordLimit;
+    bool repeatSet_ = true;
+    std::string LastRecordKey_;
+    std::string key_; // reused for each sample's key
+
+    TextCache value_;
+    TextCache function_;
+    TextCache unit_;
+    TextCache judge_;
+    int lastSecond_ = -1;
+    QString lastTime_;
+    ReadingRow row_; // reused so a sample copies shared strings, not characters
+};
+
+} // namespace qm45
