@@ -3,6 +3,8 @@
 #include "record/ReadingsTable.h"
 #include "record/RecordClock.h"
 #include "record/Recorder.h"
+#include "view/TChartControl.h"
+#include "view/TrendChart.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -15,7 +17,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <deque>
 #include <limits>
 #include <malloc.h>
 #include <memory>
@@ -73,26 +74,21 @@ private:
     QString separator_ = QStringLiteral(":");
 };
 
-// The chart's side as the window wires it: one point of 16 bytes per row kept
-// in a container that does not copy itself to grow, and a page count.
-struct ChartStandIn {
-    struct Point {
-        double key;
-        double value;
-    };
-    std::deque<Point> points;
-    int pageSize = 100;
+// The trend chart as the window wires it to the recorder: every row adds a
+// point and the page number goes to the page button.
+struct WiredChart {
+    TrendChart chart;
+    TChartControl control{chart, TChartControl::kDefaultPageSize};
 
+    WiredChart() {
+        chart.setGeometry(0, 0, 377, 286);
+        chart.setLeftAxisRange(-40000, 40000);
+        chart.show();
+    }
     Recorder::Chart hooks() {
         Recorder::Chart c;
-        c.addValue = [this](double v) {
-            points.push_back({double(points.size() + 1), v});
-            return int(points.size() / std::size_t(pageSize)) + 1;
-        };
-        c.clearChart = [this] {
-            points.clear();
-            return 1;
-        };
+        c.addValue = [this](double v) { return control.AddValue(v); };
+        c.clearChart = [this] { return control.ClearChart(); };
         c.showPage = [](int page) { benchmark::DoNotOptimize(page); };
         return c;
     }
@@ -122,7 +118,7 @@ struct RecordingWindow {
     ReadingsTable table;
     ReadingsModel model{table};
     SteppingClock clock;
-    ChartStandIn chart;
+    WiredChart chart;
     Recorder recorder{current, model, clock, chart.hooks()};
     QTableView view;
     ReadingsGrid grid{&view, model};
@@ -263,7 +259,7 @@ BENCHMARK(BM_GridRefresh)
     ->ReportAggregatesOnly(true)
     ->Unit(benchmark::kMillisecond);
 
-// Ten million recorded rows with the grid and the chart stand-in: what the
+// Ten million recorded rows with the grid and the chart: what the
 // table says it holds, and what the process grew by (table, grid, chart).
 void BM_MemoryPerRow(benchmark::State& state) {
     for (auto _ : state) {
@@ -278,8 +274,7 @@ void BM_MemoryPerRow(benchmark::State& state) {
         const double rows = double(w->table.rowCount());
         state.counters["table bytes/row"] = double(w->table.memoryBytes()) / rows;
         state.counters["process bytes/row"] = double(after - before) / rows;
-        state.counters["chart bytes/row"] =
-            double(w->chart.points.size() * sizeof(ChartStandIn::Point)) / rows;
+        state.counters["chart bytes/row"] = double(w->chart.chart.storedBytes()) / rows;
     }
 }
 BENCHMARK(BM_MemoryPerRow)->Arg(kTenMillion)->Iterations(1)->Unit(benchmark::kMillisecond);

@@ -147,7 +147,7 @@ void DataFileActions::jobFinished() {
         model_.thaw();
         emit busyChanged(false);
         if (!job->loaded.loaded())
-            dialogs_.error(nullptr, QStringLiteral("Failed to Load File!"));
+            dialogs_.error(nullptr, QStringLiteral("Failed to Load File!"), QStringLiteral("Error"));
     }
     emit finished();
 }

@@ -196,25 +196,10 @@ ReadingRow LoadedRows::row(std::int64_t index) const {
 }
 
 void LoadedRows::appendTo(ReadingsTable& table) const {
-    // One row object reused, its texts pointing into this batch's pool without
-    // owning it: no allocation and no atomic reference count per field. The
-    // table copies a text it does not hold yet, so nothing points here after.
-    ReadingRow out;
-    QString* const texts[] = {&out.time, &out.dcac, &out.value, &out.unit, &out.judge};
-    std::array<std::uint32_t, kSlots> current{};
+    ReadingsTable::PooledAppender appender(table, texts_);
     for (std::int64_t i = 0; i < rowCount_; ++i) {
-        const Row& r = at(i);
-        out.no = r.no;
-        out.nval = r.nval;
-        out.nullMask = r.nullMask;
-        for (std::size_t s = 0; s < std::size_t(kSlots); ++s) {
-            if (r.text[s] != current[s]) {
-                current[s] = r.text[s];
-                const QString& text = texts_[r.text[s]];
-                *texts[s] = QString::fromRawData(text.constData(), text.size());
-            }
-        }
-        table.append(out);
+        if (!appender.append(at(i)))
+            return;
     }
 }
 

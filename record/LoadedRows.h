@@ -29,12 +29,7 @@ public:
     // memory: this batch and the table would need 5 GB at the cap already.
     static constexpr std::int64_t kMaxRows = 50'000'000;
 
-    struct Row {
-        std::int32_t no = 0;
-        std::int32_t nval = 0;
-        std::array<std::uint32_t, 5> text{}; // time, dc/ac, value, unit, auto: ids from textId()
-        std::uint8_t nullMask = 0;           // as ReadingRow::nullMask
-    };
+    using Row = PooledRow;
 
     LoadedRows();
 

@@ -12,6 +12,13 @@ namespace qm45 {
 namespace {
 
 constexpr int kTextFields = 5; // time, dc/ac, value, unit, auto
+constexpr std::uint8_t kAllFields = (1u << kFieldCount) - 1;
+constexpr std::array<Field, kTextFields> kTextFieldOrder{Field::time, Field::dcac, Field::value, Field::unit,
+                                                          Field::judge};
+
+bool isTextNull(std::uint8_t mask, int slot) {
+    return (mask >> int(kTextFieldOrder[std::size_t(slot)])) & 1u;
+}
 
 // Rows sit in chunks of this many; 4096 rows are 116 KiB, small enough that a
 // new chunk is no stall and large enough that the directory stays tiny.
@@ -140,28 +147,35 @@ public:
 
     // Main thread only. False when the table cannot hold another row or text.
     bool append(const ReadingRow& r) {
-        const std::int64_t at = writerRows_;
-        RowChunk* chunk = rowChunks_.chunkForWrite(std::size_t(at) / kRowsPerChunk);
-        if (!chunk)
-            return false;
-        PackedRow& p = chunk->rows[std::size_t(at) % kRowsPerChunk];
         const std::array<const QString*, kTextFields> texts{&r.time, &r.dcac, &r.value, &r.unit,
                                                             &r.judge};
-        const std::array<Field, kTextFields> fields{Field::time, Field::dcac, Field::value,
-                                                    Field::unit, Field::judge};
-        std::uint8_t mask = std::uint8_t(r.nullMask & ((1u << kFieldCount) - 1));
+        const std::uint8_t mask = std::uint8_t(r.nullMask & kAllFields);
+        PackedRow p{};
         for (int i = 0; i < kTextFields; ++i) {
-            if ((mask >> int(fields[std::size_t(i)])) & 1u) {
-                p.text[i] = 0;
+            if (isTextNull(mask, i))
                 continue;
-            }
             const std::int64_t index = intern(i, *texts[std::size_t(i)]);
             if (index < 0)
                 return false;
             p.text[i] = std::uint32_t(index);
         }
-        p.no = r.isNull(Field::no) ? 0 : r.no;
-        p.nval = r.isNull(Field::nval) ? 0 : r.nval;
+        p.no = r.no;
+        p.nval = r.nval;
+        return appendPacked(p, mask);
+    }
+
+    // Main thread only. A row whose texts are pool indices already; NULL
+    // numbers are stored as 0. False when the table cannot hold another row.
+    bool appendPacked(PackedRow p, std::uint8_t mask) {
+        const std::int64_t at = writerRows_;
+        RowChunk* chunk = rowChunks_.chunkForWrite(std::size_t(at) / kRowsPerChunk);
+        if (!chunk)
+            return false;
+        if ((mask >> int(Field::no)) & 1u)
+            p.no = 0;
+        if ((mask >> int(Field::nval)) & 1u)
+            p.nval = 0;
+        chunk->rows[std::size_t(at) % kRowsPerChunk] = p;
         chunk->nulls[std::size_t(at) % kRowsPerChunk] = mask;
         writerRows_ = at + 1;
         rows_.store(writerRows_, std::memory_order_release);
@@ -175,8 +189,8 @@ public:
                std::size_t(index_.capacity()) * (sizeof(QString) + sizeof(std::uint32_t) + 2);
     }
 
-private:
     // The pool index of a text, adding it when new; -1 when the pool is full.
+    // Main thread only.
     std::int64_t intern(int slot, const QString& raw) {
         const QStringView text = QStringView(raw).left(ReadingsTable::kTextSize);
         if (text.isEmpty())
@@ -198,7 +212,7 @@ private:
             // capacity or point at a buffer it owns (QString::fromRawData).
             const QString key(text.data(), text.size());
             const std::int64_t at = writerTexts_;
-            if (at > std::int64_t(UINT32_MAX))
+            if (at >= std::int64_t(UINT32_MAX))
                 return -1;
             TextChunk* chunk = textChunks_.chunkForWrite(std::size_t(at) / kTextsPerChunk);
             if (!chunk)
@@ -213,6 +227,7 @@ private:
         return index;
     }
 
+private:
     ChunkDirectory<RowChunk> rowChunks_;
     ChunkDirectory<TextChunk> textChunks_;
     std::atomic<std::int64_t> rows_{0};
@@ -229,6 +244,36 @@ namespace {
 constexpr std::array<const char*, kFieldCount> kFieldNames{"no",   "time", "dc/ac", "value",
                                                            "unit", "auto", "nval"};
 } // namespace
+
+namespace {
+constexpr std::uint32_t kUnmapped = UINT32_MAX;
+} // namespace
+
+ReadingsTable::PooledAppender::PooledAppender(ReadingsTable& table, const QList<QString>& pool)
+    : storage_(table.storage_), pool_(pool), tableIndex_(std::size_t(pool.size()), kUnmapped) {}
+
+bool ReadingsTable::PooledAppender::append(const PooledRow& row) {
+    const std::uint8_t mask = std::uint8_t(row.nullMask & kAllFields);
+    PackedRow p{};
+    for (int i = 0; i < kTextFields; ++i) {
+        if (isTextNull(mask, i))
+            continue;
+        const std::uint32_t id = row.text[std::size_t(i)];
+        if (id >= tableIndex_.size())
+            return false;
+        std::uint32_t& mapped = tableIndex_[id];
+        if (mapped == kUnmapped) {
+            const std::int64_t index = storage_->intern(i, pool_[qsizetype(id)]);
+            if (index < 0)
+                return false;
+            mapped = std::uint32_t(index);
+        }
+        p.text[i] = mapped;
+    }
+    p.no = row.no;
+    p.nval = row.nval;
+    return storage_->appendPacked(p, mask);
+}
 
 ReadingsTable::ReadingsTable() : storage_(std::make_shared<ReadingsTableStorage>()) {}
 

@@ -1,10 +1,13 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringView>
 
+#include <array>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace qm45 {
 
@@ -29,6 +32,16 @@ struct ReadingRow {
     void setNull(Field f, bool null = true) {
         nullMask = std::uint8_t(null ? (nullMask | (1u << int(f))) : (nullMask & ~(1u << int(f))));
     }
+};
+
+// A row whose texts are indices into a text pool that goes with it, as a
+// file reader collects them: a file of a million rows holds few distinct
+// texts, each kept once.
+struct PooledRow {
+    std::int32_t no = 0;
+    std::int32_t nval = 0;
+    std::array<std::uint32_t, 5> text{}; // time, dc/ac, value, unit, auto
+    std::uint8_t nullMask = 0;           // as ReadingRow::nullMask
 };
 
 class ReadingsTableStorage;
@@ -84,6 +97,23 @@ public:
         std::int64_t rows_ = 0;
     };
     [[nodiscard]] Snapshot snapshot() const;
+
+    // Appends pooled rows. Each pool text is interned once, at its first use,
+    // so a row costs a few array look-ups rather than five hash look-ups.
+    // Main thread only; neither the pool nor the table (by a clear) may change
+    // otherwise while the appender lives.
+    class PooledAppender {
+    public:
+        PooledAppender(ReadingsTable& table, const QList<QString>& pool);
+        // False, and nothing appended, when a text index lies outside the
+        // pool or the table cannot hold another row.
+        [[nodiscard]] bool append(const PooledRow& row);
+
+    private:
+        std::shared_ptr<ReadingsTableStorage> storage_;
+        const QList<QString>& pool_;
+        std::vector<std::uint32_t> tableIndex_; // per pool text; kUnmapped until first use
+    };
 
     // Bytes held for rows and texts, for the memory benchmark.
     [[nodiscard]] std::size_t memoryBytes() const;

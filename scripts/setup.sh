@@ -6,7 +6,7 @@ set -eu
 packages="
     build-essential cmake ninja-build pkg-config ccache
     qt6-base-dev libqcustomplot-dev
-    libhidapi-dev libudev-dev libbenchmark-dev
+    libudev-dev libbenchmark-dev
     fonts-liberation fonts-dejavu-core locales
     xvfb xauth x11-apps imagemagick xdotool
 "

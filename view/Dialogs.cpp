@@ -8,12 +8,11 @@
 namespace qm45 {
 
 namespace {
-// The boxes carry no title of their own, like every other text of the program
-// they show the message alone.
+// Unless a title is given the boxes carry none: they show the message alone.
 QMessageBox::StandardButton run(QWidget* parent, QMessageBox::Icon icon, const QString& text,
                                 QMessageBox::StandardButtons buttons,
-                                QMessageBox::StandardButton defaultButton) {
-    QMessageBox box(icon, QString(), text, buttons, parent);
+                                QMessageBox::StandardButton defaultButton, const QString& title = QString()) {
+    QMessageBox box(icon, title, text, buttons, parent);
     box.setDefaultButton(defaultButton);
     box.setTextFormat(Qt::PlainText);
     return QMessageBox::StandardButton(box.exec());
@@ -31,8 +30,8 @@ void MessageBoxDialogs::information(QWidget* parent, const QString& text) {
     run(parent, QMessageBox::Information, text, QMessageBox::Ok, QMessageBox::Ok);
 }
 
-void MessageBoxDialogs::error(QWidget* parent, const QString& text) {
-    run(parent, QMessageBox::Critical, text, QMessageBox::Ok, QMessageBox::Ok);
+void MessageBoxDialogs::error(QWidget* parent, const QString& text, const QString& title) {
+    run(parent, QMessageBox::Critical, text, QMessageBox::Ok, QMessageBox::Ok, title);
 }
 
 namespace {

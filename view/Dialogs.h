@@ -20,8 +20,9 @@ public:
     virtual Answer question(QWidget* parent, const QString& text) = 0;
     // Information icon, button OK.
     virtual void information(QWidget* parent, const QString& text) = 0;
-    // Error icon, button OK.
-    virtual void error(QWidget* parent, const QString& text) = 0;
+    // Error icon, button OK, the given title (none when empty).
+    virtual void error(QWidget* parent, const QString& text, const QString& title) = 0;
+    void error(QWidget* parent, const QString& text) { error(parent, text, QString()); }
 
     // A file dialog's request and answer. Filters are Qt filter strings
     // ("Bitmaps (*.bmp)"); the default suffix is added to a name typed without
@@ -44,7 +45,8 @@ class MessageBoxDialogs final : public Dialogs {
 public:
     Answer question(QWidget* parent, const QString& text) override;
     void information(QWidget* parent, const QString& text) override;
-    void error(QWidget* parent, const QString& text) override;
+    using Dialogs::error;
+    void error(QWidget* parent, const QString& text, const QString& title) override;
     FileChoice saveFile(QWidget* parent, const FileRequest& request) override;
     FileChoice openFile(QWidget* parent, const FileRequest& request) override;
 };

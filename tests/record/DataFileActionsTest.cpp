@@ -244,6 +244,7 @@ void DataFileActionsTest::failedLoadKeepsTheRowsBeforeItAndSaysSo() {
     QVERIFY(w.waitUntilFinished());
 
     QCOMPARE(w.dialogs.errors, QStringList{QStringLiteral("Failed to Load File!")});
+    QCOMPARE(w.dialogs.errorTitles, QStringList{QStringLiteral("Error")});
     QCOMPARE(w.model.rowCount(), 3);
     QVERIFY(!w.model.isFrozen());
 }

@@ -67,6 +67,8 @@ private slots:
     void readsOutsideTheTableGiveEmptyValues();
     void snapshotIsUnchangedByLaterAppends();
     void snapshotSurvivesClear();
+    void pooledRowsReadBackLikeAppendedOnes();
+    void pooledRowOutsideItsPoolIsRefused();
     void snapshotReadOnAnotherThreadWhileAppendingAndClearing();
 };
 
@@ -297,6 +299,65 @@ void ReadingsTableTest::snapshotReadOnAnotherThreadWhileAppendingAndClearing() {
     QVERIFY2(snapshots.load() > 1,
              qPrintable(QStringLiteral("snapshots taken: %1").arg(snapshots.load())));
     QVERIFY(checkedRows.load() > 0);
+}
+
+// A batch from a file: rows that point into a pool, mixed with rows recorded
+// one by one, must read back as if every row had been appended as values;
+// pool texts are cut and shared with recorded ones like any other text.
+void ReadingsTableTest::pooledRowsReadBackLikeAppendedOnes() {
+    ReadingsTable table;
+    table.append(numberedRow(0));
+    const QList<QString> pool{QStringLiteral("12:00:01"), QStringLiteral("AC"), QStringLiteral("mV"),
+                              QStringLiteral("pass"), QStringLiteral("1.2345"),
+                              QStringLiteral("a text of more than twenty characters")};
+    {
+        ReadingsTable::PooledAppender appender(table, pool);
+        for (std::uint32_t value : {4u, 5u, 4u}) {
+            PooledRow row;
+            row.no = 7;
+            row.nval = -12345;
+            row.text = {0, 1, value, 2, 3};
+            QVERIFY(appender.append(row));
+        }
+        PooledRow nulls;
+        nulls.text = {0, 1, 4, 2, 3};
+        nulls.nullMask = std::uint8_t((1u << int(Field::no)) | (1u << int(Field::value)) | (1u << int(Field::nval)));
+        nulls.no = 99;
+        QVERIFY(appender.append(nulls));
+    }
+    QCOMPARE(table.rowCount(), std::int64_t(5));
+    QCOMPARE(mismatch(table, 0), QString());
+    ReadingRow expected;
+    expected.no = 7;
+    expected.nval = -12345;
+    expected.time = QStringLiteral("12:00:01");
+    expected.dcac = QStringLiteral("AC");
+    expected.value = QStringLiteral("1.2345");
+    expected.unit = QStringLiteral("mV");
+    expected.judge = QStringLiteral("pass");
+    QCOMPARE(mismatch(table, 1, expected), QString());
+    QCOMPARE(mismatch(table, 3, expected), QString());
+    QCOMPARE(table.text(2, Field::value), QStringLiteral("a text of more than "));
+    QCOMPARE(&table.text(1, Field::dcac), &table.text(0, Field::dcac)); // "AC" stored once
+
+    QVERIFY(table.isNull(4, Field::no) && table.isNull(4, Field::value) && table.isNull(4, Field::nval));
+    QVERIFY(!table.isNull(4, Field::time));
+    QCOMPARE(table.integer(4, Field::no), 0);
+    QCOMPARE(table.text(4, Field::value), QString());
+    QCOMPARE(table.text(4, Field::unit), QStringLiteral("mV"));
+}
+
+void ReadingsTableTest::pooledRowOutsideItsPoolIsRefused() {
+    ReadingsTable table;
+    const QList<QString> pool{QStringLiteral("DC")};
+    ReadingsTable::PooledAppender appender(table, pool);
+    PooledRow row;
+    row.text = {0, 0, 1, 0, 0};
+    QVERIFY(!appender.append(row));
+    QCOMPARE(table.rowCount(), std::int64_t(0));
+    row.text = {0, 0, 0, 0, 0};
+    QVERIFY(appender.append(row));
+    QCOMPARE(table.rowCount(), std::int64_t(1));
 }
 
 QTEST_APPLESS_MAIN(ReadingsTableTest)

@@ -35,7 +35,8 @@ public:
         return answer;
     }
     void information(QWidget*, const QString& text) override { others << text; }
-    void error(QWidget*, const QString& text) override { others << text; }
+    using Dialogs::error;
+    void error(QWidget*, const QString& text, const QString&) override { others << text; }
     FileChoice saveFile(QWidget*, const FileRequest&) override { return {}; }
     FileChoice openFile(QWidget*, const FileRequest&) override { return {}; }
 

@@ -19,8 +19,10 @@ public:
         return answer;
     }
     void information(QWidget*, const QString& text) override { informations << text; }
-    void error(QWidget*, const QString& text) override {
+    using qm45::Dialogs::error;
+    void error(QWidget*, const QString& text, const QString& title) override {
         errors << text;
+        errorTitles << title;
         ++openBoxes;
         maxOpenBoxes = std::max(maxOpenBoxes, openBoxes);
         if (whileErrorOpen)
@@ -50,6 +52,7 @@ public:
     QStringList questions;
     QStringList informations;
     QStringList errors;
+    QStringList errorTitles;
     std::function<void()> whileErrorOpen;
     int openBoxes = 0;
     int maxOpenBoxes = 0;
