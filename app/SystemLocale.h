@@ -1,5 +1,7 @@
 #pragma once
 
+#include "view/LocaleConfig.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -19,8 +21,7 @@ public:
 // environment of this process.
 class LinuxSystemLocale final : public SystemLocale {
 public:
-    explicit LinuxSystemLocale(QStringList configFiles = {QStringLiteral("/etc/default/locale"),
-                                                         QStringLiteral("/etc/locale.conf")});
+    explicit LinuxSystemLocale(QStringList configFiles = kLocaleConfigFiles);
     [[nodiscard]] QString decimalMark() const override;
 
     // The locale that governs numbers according to the first configuration

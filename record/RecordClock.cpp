@@ -1,7 +1,5 @@
 #include "record/RecordClock.h"
 
-#include <QFile>
-#include <QHash>
 #include <QRegularExpression>
 
 #include <clocale>
@@ -30,31 +28,8 @@ QString SystemRecordClock::timeSeparator() const {
 }
 
 QString SystemRecordClock::timeLocaleName(const QStringList& configFiles) {
-    for (const QString& path : configFiles) {
-        QFile file(path);
-        if (!file.exists())
-            continue;
-        if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-            return {};
-        // Shell-style assignments, values possibly quoted; later lines win as
-        // they would when the file is sourced.
-        static const QRegularExpression assignment(
-            QStringLiteral(R"re(^\s*(?:export\s+)?([A-Z_]+)=\s*(?:"([^"]*)"|'([^']*)'|(\S*)))re"));
-        QHash<QString, QString> values;
-        while (!file.atEnd()) {
-            const QString line = QString::fromUtf8(file.readLine(4096));
-            const auto m = assignment.match(line);
-            if (m.hasMatch())
-                values.insert(m.captured(1), m.captured(2) + m.captured(3) + m.captured(4));
-        }
-        for (const char* key : {"LC_ALL", "LC_TIME", "LANG"}) {
-            const QString value = values.value(QLatin1String(key));
-            if (!value.isEmpty())
-                return value;
-        }
-        return QStringLiteral("C");
-    }
-    return QStringLiteral("C");
+    bool readable = false;
+    return configuredLocaleName(configFiles, {"LC_ALL", "LC_TIME", "LANG"}, &readable);
 }
 
 QString SystemRecordClock::timeSeparatorOf(const QString& localeName) {

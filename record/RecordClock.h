@@ -1,5 +1,7 @@
 #pragma once
 
+#include "view/LocaleConfig.h"
+
 #include <QString>
 #include <QStringList>
 #include <QTime>
@@ -22,9 +24,7 @@ public:
 // separator is read once, at construction.
 class SystemRecordClock final : public RecordClock {
 public:
-    explicit SystemRecordClock(const QStringList& configFiles = {
-                                   QStringLiteral("/etc/default/locale"),
-                                   QStringLiteral("/etc/locale.conf")});
+    explicit SystemRecordClock(const QStringList& configFiles = kLocaleConfigFiles);
     [[nodiscard]] QTime timeOfDay() const override;
     [[nodiscard]] QString timeSeparator() const override;
 

@@ -20,10 +20,12 @@ namespace {
 // The chart's top edge tells the two sizes apart: it stands at 187 normally
 // and at 28 while enlarged.
 constexpr int kNormalTopAbove = 50;
-const QPoint kEnlargedChartAt(2, 28);
-// The enlarged chart keeps clear of the window's frame and menu bar.
-constexpr int kEnlargedWidthLess = 12;
-constexpr int kEnlargedHeightLess = 75;
+constexpr QPoint kEnlargedChartAt(2, 28);
+// The enlarged chart fills the client area below the tool bar, with the
+// same 2-pixel margin left and right. It is measured from the client area,
+// not from the window's outer frame, whose size depends on the window
+// manager's decorations (none at all on a bare X server).
+constexpr int kEnlargedWidthLess = 2 * kEnlargedChartAt.x();
 const QPoint kEnlargedToolbarAt(4, 2);
 const QPoint kRestoredToolbarAt(337, 152);
 
@@ -135,9 +137,9 @@ void ChartPanel::TbFdClick() {
     bar->TbSx->setVisible(enlarge);
     if (enlarge) {
         SavedChartBounds = chart->geometry();
-        const QSize outer = window()->frameGeometry().size();
-        chart->setGeometry(QRect(kEnlargedChartAt, QSize(outer.width() - kEnlargedWidthLess,
-                                                         outer.height() - kEnlargedHeightLess)));
+        const QSize client = chart->parentWidget() ? chart->parentWidget()->size() : chart->size();
+        chart->setGeometry(QRect(kEnlargedChartAt, QSize(client.width() - kEnlargedWidthLess,
+                                                         client.height() - kEnlargedChartAt.y())));
         bar->move(kEnlargedToolbarAt);
         // In front of the LCD replica, the grid and the other controls, but
         // behind its own tool bar.

@@ -31,8 +31,7 @@ public:
         // Hidden while the chart is enlarged; either may be missing.
         QWidget* Panel4 = nullptr;
         QWidget* Panel6 = nullptr;
-        // Its outer size gives the enlarged chart's size, and it parents the
-        // dialogs. Missing: the chart's own top-level window.
+        // Parents the dialogs. Missing: the chart's own top-level window.
         QWidget* window = nullptr;
         // The page-size delay. The caller keeps ownership; missing: the panel
         // makes its own.

@@ -4,11 +4,8 @@
 #include "link/SerialPortDriver.h"
 #include "view/LcdPanel.h"
 
-#include "../link/FakeHidPlatform.h"
-#include "../link/FixedPortDirectory.h"
 #include "../link/PseudoTerminal.h"
-#include "../support/FakeDialogs.h"
-#include "../support/MeterFrames.h"
+#include "WindowFixture.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -27,37 +24,19 @@
 #include <memory>
 
 using namespace qm45;
-using qm45::test::FakeHidPlatform;
-using qm45::test::FixedLocale;
-using qm45::test::FixedPortDirectory;
 using qm45::test::frame;
+using qm45::test::WindowFixture;
 using qm45::test::PseudoTerminal;
 
 namespace {
 
-struct Fixture {
+struct Fixture : WindowFixture {
     explicit Fixture(const QString& decimalMark = QStringLiteral(".")) {
-        dialogs = std::make_shared<FakeDialogs>();
-        ports = std::make_shared<FixedPortDirectory>();
         if (pty.isValid())
             ports->setDevice(1, pty.slavePath());
-        TFCOMMServices services;
-        services.serialPorts = ports;
-        services.dialogs = dialogs;
-        services.locale = std::make_shared<FixedLocale>(decimalMark);
-        // No HID devices: the window must not depend on what this machine has.
-        services.hidPlatform = std::make_shared<FakeHidPlatform>();
-        window = std::make_unique<TFCOMM>(std::move(services));
-        // Tests tick the lamp timer themselves.
-        window->findChild<QTimer*>(QStringLiteral("ConTimer"))->stop();
+        open(decimalMark);
     }
 
-    template <typename T> T* child(const char* name) const {
-        T* found = window->findChild<T*>(QLatin1String(name));
-        if (!found)
-            qFatal("no control %s", name);
-        return found;
-    }
     QWidget* lampLit() const { return child<QWidget>("CONok"); }
     QWidget* lampDark() const { return child<QWidget>("CONokN"); }
     QPushButton* COMCon() const { return child<QPushButton>("COMCon"); }
@@ -65,9 +44,6 @@ struct Fixture {
     void connectSerial() const { QTest::mouseClick(COMCon(), Qt::LeftButton); }
 
     PseudoTerminal pty;
-    std::shared_ptr<FakeDialogs> dialogs;
-    std::shared_ptr<FixedPortDirectory> ports;
-    std::unique_ptr<TFCOMM> window;
 };
 
 } // namespace

@@ -7,12 +7,8 @@
 #include "view/ReportActions.h"
 #include "view/TrendChart.h"
 
-#include "../link/FakeHidPlatform.h"
-#include "../link/FixedPortDirectory.h"
 #include "../link/PseudoTerminal.h"
-#include "../support/FakeDialogs.h"
-#include "../support/FixedClock.h"
-#include "../support/MeterFrames.h"
+#include "WindowFixture.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -30,40 +26,22 @@
 #include <memory>
 
 using namespace qm45;
-using qm45::test::FakeHidPlatform;
-using qm45::test::FixedClock;
-using qm45::test::FixedLocale;
-using qm45::test::FixedPortDirectory;
 using qm45::test::frame;
 using qm45::test::PseudoTerminal;
+using qm45::test::WindowFixture;
 
 namespace {
 
 // The whole window reading a meter on COM 1, a pseudo-terminal, with the
 // clock standing at 09:05:03.
-struct MeterOnCom1 {
+struct MeterOnCom1 : WindowFixture {
     MeterOnCom1() {
-        dialogs = std::make_shared<FakeDialogs>();
-        auto ports = std::make_shared<FixedPortDirectory>();
         if (pty.isValid())
             ports->setDevice(1, pty.slavePath());
-        TFCOMMServices services;
-        services.serialPorts = ports;
-        services.dialogs = dialogs;
-        services.locale = std::make_shared<FixedLocale>();
-        services.hidPlatform = std::make_shared<FakeHidPlatform>();
-        services.recordClock = std::make_shared<FixedClock>();
-        window = std::make_unique<TFCOMM>(std::move(services));
-        window->findChild<QTimer*>(QStringLiteral("ConTimer"))->stop();
+        open();
         child<QPushButton>("COMCon")->click();
     }
 
-    template <typename T> T* child(const char* name) const {
-        T* found = window->findChild<T*>(QLatin1String(name));
-        if (!found)
-            qFatal("no control %s", name);
-        return found;
-    }
     [[nodiscard]] const ReadingsTable& table() const { return window->readings().table(); }
     [[nodiscard]] int gridRows() const { return child<QTableView>("DBGrid1")->model()->rowCount(); }
 
@@ -76,8 +54,6 @@ struct MeterOnCom1 {
     }
 
     PseudoTerminal pty;
-    std::shared_ptr<FakeDialogs> dialogs;
-    std::unique_ptr<TFCOMM> window;
 };
 
 QString cell(const ReadingsTable& table, std::int64_t row, Field field) {

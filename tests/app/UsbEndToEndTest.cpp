@@ -3,10 +3,7 @@
 #include "link/ConnectionControl.h"
 #include "view/LcdPanel.h"
 
-#include "../link/FakeHidPlatform.h"
-#include "../link/FixedPortDirectory.h"
-#include "../support/FakeDialogs.h"
-#include "../support/MeterFrames.h"
+#include "WindowFixture.h"
 
 #include <QLineEdit>
 #include <QProgressBar>
@@ -19,10 +16,9 @@
 
 using namespace qm45;
 using qm45::test::FakeHidPlatform;
-using qm45::test::FixedLocale;
-using qm45::test::FixedPortDirectory;
 using qm45::test::frame;
 using qm45::test::runEventLoopUntil;
+using qm45::test::WindowFixture;
 
 namespace {
 
@@ -41,26 +37,13 @@ QByteArray report(const QByteArray& meterBytes) {
 }
 const QByteArray kIdle = report({});
 
-struct Fixture {
+struct Fixture : WindowFixture {
     Fixture() {
         keyboard = hid->add(FakeHidPlatform::Description{});
         cable = hid->add(FakeHidPlatform::cable());
-        TFCOMMServices services;
-        services.serialPorts = std::make_shared<FixedPortDirectory>();
-        services.dialogs = dialogs;
-        services.locale = std::make_shared<FixedLocale>();
-        services.hidPlatform = hid;
-        window = std::make_unique<TFCOMM>(std::move(services));
-        // Tests tick the lamp timer themselves.
-        window->findChild<QTimer*>(QStringLiteral("ConTimer"))->stop();
+        open();
     }
 
-    template <typename T> T* child(const char* name) const {
-        T* found = window->findChild<T*>(QLatin1String(name));
-        if (!found)
-            qFatal("no control %s", name);
-        return found;
-    }
     QPushButton* USBCon() const { return child<QPushButton>("USBCon"); }
     bool lampLit() const { return child<QWidget>("CONok")->isVisibleTo(window.get()); }
     QString value() const { return QString::fromStdString(window->currentReading().ValueText); }
@@ -84,9 +67,6 @@ struct Fixture {
         return runEventLoopUntil([this] { return hid->queuedReports(cable) == 0; });
     }
 
-    std::shared_ptr<FakeHidPlatform> hid = std::make_shared<FakeHidPlatform>();
-    std::shared_ptr<FakeDialogs> dialogs = std::make_shared<FakeDialogs>();
-    std::unique_ptr<TFCOMM> window;
     int keyboard = 0;
     int cable = 0;
 };

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "app/TFCOMM.h"
+
+#include "../link/FakeHidPlatform.h"
+#include "../link/FixedPortDirectory.h"
+#include "../support/FakeDialogs.h"
+#include "../support/FixedClock.h"
+#include "../support/MeterFrames.h"
+
+#include <QTimer>
+
+#include <memory>
+
+namespace qm45::test {
+
+// The whole main window with every seam faked: ports and HID devices only as
+// the test sets them up, message boxes answered by FakeDialogs, a fixed
+// locale and a clock standing at 09:05:03. Tests tick the lamp timer
+// themselves.
+struct WindowFixture {
+    void open(const QString& decimalMark = QStringLiteral(".")) {
+        TFCOMMServices services;
+        services.serialPorts = ports;
+        services.dialogs = dialogs;
+        services.locale = std::make_shared<FixedLocale>(decimalMark);
+        services.hidPlatform = hid;
+        services.recordClock = std::make_shared<FixedClock>();
+        window = std::make_unique<TFCOMM>(std::move(services));
+        window->findChild<QTimer*>(QStringLiteral("ConTimer"))->stop();
+    }
+
+    template <typename T> T* child(const char* name) const {
+        T* found = window->findChild<T*>(QLatin1String(name));
+        if (!found)
+            qFatal("no control %s", name);
+        return found;
+    }
+
+    std::shared_ptr<FakeDialogs> dialogs = std::make_shared<FakeDialogs>();
+    std::shared_ptr<FixedPortDirectory> ports = std::make_shared<FixedPortDirectory>();
+    std::shared_ptr<FakeHidPlatform> hid = std::make_shared<FakeHidPlatform>();
+    std::unique_ptr<TFCOMM> window;
+};
+
+} // namespace qm45::test
