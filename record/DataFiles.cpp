@@ -49,26 +49,10 @@ DataFileSaveResult saveDataFile(const ReadingsTable::Snapshot& rows, const QStri
 namespace {
 
 bool readText(QFile& file, LoadedRows& rows, DataFileProgress* progress) {
-    constexpr qint64 kBlock = 1 << 20;
-    const qint64 size = file.size();
     TextDataReader reader(rows);
-    QByteArray block(kBlock, Qt::Uninitialized);
-    qint64 done = 0;
-    for (;;) {
-        const qint64 got = file.read(block.data(), kBlock);
-        if (got < 0)
-            return false;
-        if (got == 0)
-            return reader.finish();
-        if (!reader.feed(QByteArrayView(block.constData(), got)))
-            return false;
-        done += got;
-        if (progress) {
-            if (progress->stopRequested())
-                return false;
-            progress->report(done, size);
-        }
-    }
+    return readInBlocks(
+        file, file.size(), progress, [&reader](QByteArrayView bytes) { return reader.feed(bytes); },
+        [&reader] { return reader.finish(); });
 }
 
 } // namespace

@@ -19,7 +19,6 @@ QStringView trimmed(QStringView text) {
 }
 
 constexpr Field kTextFields[] = {Field::time, Field::dcac, Field::value, Field::unit, Field::judge};
-constexpr std::int64_t kRowsPerProgress = 8192;
 
 } // namespace
 
@@ -44,11 +43,8 @@ bool TextDataFile::write(const ReadingsTable::Snapshot& rows, QIODevice& out,
         buffer.append("\r\n");
         if (!buffer.writeIfFull())
             return false;
-        if (progress && r % kRowsPerProgress == 0) {
-            if (progress->stopRequested())
-                return false;
-            progress->report(r, count);
-        }
+        if (!continueAfterRow(progress, r, count))
+            return false;
     }
     if (!buffer.write())
         return false;

@@ -17,7 +17,6 @@ namespace {
 
 constexpr Field kAllFields[kFieldCount] = {Field::no,   Field::time,  Field::dcac, Field::value,
                                            Field::unit, Field::judge, Field::nval};
-constexpr std::int64_t kRowsPerProgress = 8192;
 
 bool isInteger(Field f) {
     return f == Field::no || f == Field::nval;
@@ -342,11 +341,8 @@ bool XmlDataFile::write(const ReadingsTable::Snapshot& rows, QIODevice& out,
         buffer.append("/>\n");
         if (!buffer.writeIfFull())
             return false;
-        if (progress && r % kRowsPerProgress == 0) {
-            if (progress->stopRequested())
-                return false;
-            progress->report(r, count);
-        }
+        if (!continueAfterRow(progress, r, count))
+            return false;
     }
     buffer.append("</ROWDATA>\n</DATAPACKET>\n");
     if (!buffer.write())
@@ -358,26 +354,11 @@ bool XmlDataFile::write(const ReadingsTable::Snapshot& rows, QIODevice& out,
 
 bool XmlDataFile::read(QIODevice& in, std::int64_t size, LoadedRows& rows,
                        DataFileProgress* progress) {
-    constexpr qint64 kBlock = 1 << 20;
     PacketReader packet(rows);
     XmlPacketParser parser(packet);
-    QByteArray block(kBlock, Qt::Uninitialized);
-    std::int64_t done = 0;
-    for (;;) {
-        const qint64 got = in.read(block.data(), kBlock);
-        if (got < 0)
-            return false;
-        if (got == 0)
-            return parser.finish() && packet.complete();
-        if (!parser.feed(QByteArrayView(block.constData(), got)))
-            return false;
-        done += got;
-        if (progress) {
-            if (progress->stopRequested())
-                return false;
-            progress->report(done, size);
-        }
-    }
+    return readInBlocks(
+        in, size, progress, [&parser](QByteArrayView bytes) { return parser.feed(bytes); },
+        [&] { return parser.finish() && packet.complete(); });
 }
 
 } // namespace qm45
