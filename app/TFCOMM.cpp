@@ -8,6 +8,7 @@
 #include "record/DataFileActions.h"
 #include "record/ReadingsGrid.h"
 #include "record/ReadingsModel.h"
+#include "record/ReadingsView.h"
 #include "record/RecordClock.h"
 #include "record/Recorder.h"
 #include "record/RecorderControls.h"
@@ -262,7 +263,7 @@ void TFCOMM::buildLayout() {
     BtPrint = smallButton(client, "BtPrint", QStringLiteral("Print"), QStyle::SP_FileDialogDetailedView,
                           313, 187);
 
-    DBGrid1 = new QTableView(client);
+    DBGrid1 = new ReadingsView(client);
     DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
     DBGrid1->setGeometry(1, 208, 334, 264);
     DBGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);

@@ -1,6 +1,7 @@
 #include "record/ReadingsGrid.h"
 #include "record/ReadingsModel.h"
 #include "record/ReadingsTable.h"
+#include "record/ReadingsView.h"
 #include "record/RecordClock.h"
 #include "record/Recorder.h"
 #include "view/TChartControl.h"
@@ -11,7 +12,6 @@
 #include <QFile>
 #include <QHeaderView>
 #include <QScrollBar>
-#include <QTableView>
 
 #include <benchmark/benchmark.h>
 
@@ -120,7 +120,7 @@ struct RecordingWindow {
     SteppingClock clock;
     WiredChart chart;
     Recorder recorder{current, model, clock, chart.hooks()};
-    QTableView view;
+    ReadingsView view;
     ReadingsGrid grid{&view, model};
     std::vector<CurrentReading> readings = sampleReadings();
     std::size_t next = 0;

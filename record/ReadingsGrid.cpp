@@ -52,7 +52,8 @@ ReadingsGrid::ReadingsGrid(QTableView* view, ReadingsModel& model, QObject* pare
     for (int column = 0; column < int(kColumnWidths.size()); ++column)
         titles->resizeSection(column, kColumnWidths[std::size_t(column)]);
 
-    // Every row has the same fixed height, so the header never measures rows.
+    // Every row has the same fixed height, so the header never measures rows;
+    // a ReadingsView places its rows by the header's default section size.
     const int rowHeight = QFontMetrics(view_->font()).height() + 4;
     indicator_->setMinimumSectionSize(1);
     indicator_->setDefaultSectionSize(rowHeight);

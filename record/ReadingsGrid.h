@@ -15,10 +15,15 @@ class RowIndicatorHeader;
 // row: titles, widths, alignment and fonts of the six columns, read-only cells,
 // a row indicator and resizable columns.
 //
+// DBGrid1 is meant to be a ReadingsView, whose refresh costs the same however
+// many rows the table holds. A plain QTableView works as well, but its
+// vertical header keeps an entry per row and walks them all after each
+// announcement.
+//
 // Following costs one layout per announcement of the model (at most ten a
 // second), never per sample. It moves the scroll bar to its end and makes the
 // newest row current without QAbstractItemView::scrollTo, whose position
-// queries walk the header's sections.
+// queries on a plain QTableView walk the header's sections.
 //
 // Main thread only.
 class ReadingsGrid final : public QObject {

@@ -1,6 +1,7 @@
 #include "record/ReadingsGrid.h"
 #include "record/ReadingsModel.h"
 #include "record/ReadingsTable.h"
+#include "record/ReadingsView.h"
 #include "record/RowIndicatorHeader.h"
 
 #include <QHeaderView>
@@ -8,7 +9,6 @@
 #include <QStyle>
 #include <QStyleOptionViewItem>
 #include <QSignalSpy>
-#include <QTableView>
 #include <QtTest>
 
 #include <memory>
@@ -32,7 +32,7 @@ ReadingRow row(std::int32_t no) {
 struct Window {
     ReadingsTable table;
     ReadingsModel model{table};
-    std::unique_ptr<QTableView> view = std::make_unique<QTableView>();
+    std::unique_ptr<ReadingsView> view = std::make_unique<ReadingsView>();
     ReadingsGrid grid{view.get(), model};
 
     Window() {
@@ -44,9 +44,8 @@ struct Window {
 
     // True when the last row lies wholly inside the viewport.
     bool newestRowVisible() const {
-        const int last = model.rowCount() - 1;
-        const int top = view->rowViewportPosition(last);
-        return top >= 0 && top + view->rowHeight(last) <= view->viewport()->height();
+        const QRect cell = view->visualRect(model.index(model.rowCount() - 1, 0));
+        return cell.isValid() && cell.top() >= 0 && cell.bottom() < view->viewport()->height();
     }
     QString where() const {
         const QScrollBar* bar = view->verticalScrollBar();
@@ -99,8 +98,25 @@ void ReadingsGridTest::gridIsReadOnlyWithFixedRowsAndAnIndicator() {
     QVERIFY(qobject_cast<const RowIndicatorHeader*>(indicator));
     QVERIFY(indicator->isVisible());
     QCOMPARE(indicator->width(), RowIndicatorHeader::kWidth);
-    QCOMPARE(indicator->sectionResizeMode(0), QHeaderView::Fixed);
-    QCOMPARE(w.view->rowHeight(0), w.view->rowHeight(1));
+
+    // Rows are the data font's height and 4 pixels high, the grid line
+    // included, and dragging the border between two rows on the indicator
+    // leaves them so.
+    const int rowHeight = QFontMetrics(w.view->font()).height() + 4;
+    const QRect first = w.view->visualRect(w.model.index(0, 0));
+    const QPoint border(RowIndicatorHeader::kWidth / 2, first.bottom() + 1);
+    QTest::mousePress(indicator->viewport(), Qt::LeftButton, {}, border);
+    QTest::mouseMove(indicator->viewport(), border + QPoint(0, 10));
+    QTest::mouseRelease(indicator->viewport(), Qt::LeftButton, {}, border + QPoint(0, 10));
+    const QRect second = w.view->visualRect(w.model.index(1, 0));
+    QVERIFY2(first.top() == 0 && second.top() == rowHeight && second.height() == first.height(),
+             qPrintable(QStringLiteral("expected rows %1 pixels apart; "
+                                       "row 0 at %2, %3 high; row 1 at %4, %5 high")
+                            .arg(rowHeight)
+                            .arg(first.top())
+                            .arg(first.height())
+                            .arg(second.top())
+                            .arg(second.height())));
 
     // Typing into a cell changes nothing.
     w.view->setCurrentIndex(w.model.index(0, ReadingsModel::ColValue));
@@ -163,10 +179,17 @@ void ReadingsGridTest::frozenGridNeitherGrowsNorFollows() {
 
 void ReadingsGridTest::closeDataEmptiesTheGrid() {
     Window w;
-    w.model.appendBatch({row(1), row(2), row(3)});
+    std::vector<ReadingRow> rows;
+    for (int i = 1; i <= 100; ++i)
+        rows.push_back(row(i));
+    w.model.appendBatch(rows);
+    QVERIFY2(w.view->verticalScrollBar()->maximum() > 0, qPrintable(w.where()));
     w.model.clear();
     QCOMPARE(w.model.rowCount(), 0);
-    QCOMPARE(w.view->verticalHeader()->count(), 0);
+    QCoreApplication::processEvents();
+    QVERIFY2(!w.view->indexAt(QPoint(5, 5)).isValid() &&
+                 w.view->verticalScrollBar()->maximum() == 0,
+             qPrintable(w.where()));
     w.model.append(row(1));
     QTRY_COMPARE(w.model.rowCount(), 1);
     QVERIFY2(w.view->currentIndex().row() == 0, qPrintable(w.where()));
