@@ -1,21 +1,20 @@
+#include "bench/BenchSupport.h"
 #include "view/TChartControl.h"
 #include "view/TrendChart.h"
 
 #include <benchmark/benchmark.h>
 
-#include <QApplication>
-
 #include <cstdint>
-#include <fstream>
 #include <map>
 #include <memory>
-#include <unistd.h>
 
 // The trend chart as the recorder feeds it: what one more reading costs, what
 // drawing one page costs, and what the points cost in memory, each with few
 // and with many points already recorded.
 
 namespace {
+
+using qm45::bench::residentBytes;
 
 using qm45::TChartControl;
 using qm45::TrendChart;
@@ -49,13 +48,6 @@ RecordedChart& chartWith(std::int64_t readings) {
     return *slot;
 }
 
-std::int64_t residentBytes() {
-    std::ifstream statm("/proc/self/statm");
-    std::int64_t size = 0;
-    std::int64_t resident = 0;
-    statm >> size >> resident;
-    return resident * sysconf(_SC_PAGESIZE);
-}
 
 // Runs first, in a process that has not yet freed memory for malloc to reuse.
 void ChartMemory(benchmark::State& state) {
@@ -112,13 +104,3 @@ BENCHMARK(ReplotPage)
     ->Unit(benchmark::kMicrosecond);
 
 } // namespace
-
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

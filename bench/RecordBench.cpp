@@ -1,3 +1,4 @@
+#include "bench/BenchSupport.h"
 #include "record/ReadingsGrid.h"
 #include "record/ReadingsModel.h"
 #include "record/ReadingsTable.h"
@@ -7,11 +8,12 @@
 #include "view/TChartControl.h"
 #include "view/TrendChart.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHeaderView>
 #include <QScrollBar>
+
 
 #include <benchmark/benchmark.h>
 
@@ -21,7 +23,6 @@
 #include <malloc.h>
 #include <memory>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 // The recorder's path for one sample, the growth of the table, one coalesced
@@ -30,18 +31,12 @@
 
 namespace {
 
+using qm45::bench::residentBytes;
+
 using namespace qm45;
 
 constexpr std::int64_t kTenMillion = 10000000;
 
-// Resident memory of the process, in bytes.
-std::int64_t residentBytes() {
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly))
-        return 0;
-    const QList<QByteArray> fields = statm.readAll().split(' ');
-    return fields.size() > 1 ? fields[1].toLongLong() * sysconf(_SC_PAGESIZE) : 0;
-}
 
 // Starts a new high-water mark of resident memory (Linux: clear_refs "5").
 bool resetPeakResident() {
@@ -280,15 +275,3 @@ void BM_MemoryPerRow(benchmark::State& state) {
 BENCHMARK(BM_MemoryPerRow)->Arg(kTenMillion)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 } // namespace
-
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -4,7 +4,7 @@
 #include "view/ReportActions.h"
 
 #include <QAction>
-#include <QApplication>
+#include <QCoreApplication>
 #include <QBuffer>
 #include <QImage>
 #include <QPageSize>
@@ -151,15 +151,3 @@ void BM_PrintPagesToPdf(benchmark::State& state) {
 BENCHMARK(BM_PrintPagesToPdf)->Unit(benchmark::kMillisecond);
 
 } // namespace
-
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/TFCOMM.h"
+#include "view/LcdPanel.h"
 
 #include "../link/FakeHidPlatform.h"
 #include "../link/FixedPortDirectory.h"
@@ -8,7 +9,12 @@
 #include "../support/FixedClock.h"
 #include "../support/MeterFrames.h"
 
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QTest>
 #include <QTimer>
+
+#include <array>
 
 #include <memory>
 
@@ -35,6 +41,23 @@ struct WindowFixture {
         if (!found)
             qFatal("no control %s", name);
         return found;
+    }
+
+    // What the window shows once the frame "399991101" (3.9999 V DC, AUTO)
+    // has been decoded, on either link: the reading, the replica, the bar and
+    // the measured value.
+    void checkShowsThreeVoltsNinetyNineNinetyNine() const {
+        const CurrentReading& r = window->currentReading();
+        QCOMPARE(r.NumericValue, 39999.0);
+        QCOMPARE(QString::fromStdString(r.UnitText), QStringLiteral("V"));
+        QCOMPARE(QString::fromStdString(r.FunctionText), QStringLiteral("DC"));
+        QCOMPARE(QString::fromStdString(r.AutoText), QStringLiteral("AUTO"));
+        const LcdState& lcd = child<LcdPanel>("Panel1")->state();
+        QCOMPARE(lcd.digits, (std::array<char, 5>{'3', '9', '9', '9', '9'}));
+        QVERIFY(lcd.isShown(LcdV) && lcd.isShown(LcdP0) && lcd.isShown(LcdAuto));
+        QVERIFY(!lcd.isShown(LcdFH));
+        QCOMPARE(child<QProgressBar>("PBar2")->value(), 39);
+        QCOMPARE(child<QLineEdit>("T1VALUE")->text(), QStringLiteral("3.9999"));
     }
 
     std::shared_ptr<FakeDialogs> dialogs = std::make_shared<FakeDialogs>();

@@ -159,6 +159,18 @@ QRect inkBox(const Placed& p) {
         .toAlignedRect();
 }
 
+// Rows of the table, the page painted, its first detail line and how many
+// it holds: one row, and the two pages of 38 rows.
+void addPages() {
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<int>("page");
+    QTest::addColumn<int>("firstLine");
+    QTest::addColumn<int>("lines");
+    QTest::newRow("one row") << 1 << 0 << 0 << 1;
+    QTest::newRow("38 rows, page 1") << 38 << 0 << 0 << 37;
+    QTest::newRow("38 rows, page 2") << 38 << 1 << 37 << 1;
+}
+
 } // namespace
 
 class ReportPainterTest : public QObject {
@@ -173,13 +185,7 @@ private slots:
 };
 
 void ReportPainterTest::textsStandAtTabledPlacesInTenPointBlack_data() {
-    QTest::addColumn<int>("rows");
-    QTest::addColumn<int>("page");
-    QTest::addColumn<int>("firstLine");
-    QTest::addColumn<int>("lines");
-    QTest::newRow("one row") << 1 << 0 << 0 << 1;
-    QTest::newRow("38 rows, page 1") << 38 << 0 << 0 << 37;
-    QTest::newRow("38 rows, page 2") << 38 << 1 << 37 << 1;
+    addPages();
     QTest::newRow("empty table") << 0 << 0 << 0 << 0;
 }
 
@@ -235,13 +241,7 @@ void ReportPainterTest::textsStandAtTabledPlacesInTenPointBlack() {
 }
 
 void ReportPainterTest::inkFallsOnlyInsideTheTextsBoxes_data() {
-    QTest::addColumn<int>("rows");
-    QTest::addColumn<int>("page");
-    QTest::addColumn<int>("firstLine");
-    QTest::addColumn<int>("lines");
-    QTest::newRow("one row") << 1 << 0 << 0 << 1;
-    QTest::newRow("38 rows, page 1") << 38 << 0 << 0 << 37;
-    QTest::newRow("38 rows, page 2") << 38 << 1 << 37 << 1;
+    addPages();
 }
 
 void ReportPainterTest::inkFallsOnlyInsideTheTextsBoxes() {
