@@ -4,6 +4,8 @@
 # the HID reader suites under ThreadSanitizer.
 set -eu
 cd "$(dirname "$0")/.."
+# Compiler cache hits from any checkout: paths are hashed relative to it.
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$PWD}" CCACHE_NOHASHDIR=1
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
 

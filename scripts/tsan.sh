@@ -9,6 +9,8 @@
 # reports that lie wholly inside it.
 set -eu
 cd "$(dirname "$0")/.."
+# Compiler cache hits from any checkout: paths are hashed relative to it.
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$PWD}" CCACHE_NOHASHDIR=1
 dir=${1:-build-tsan}
 jobs=${JOBS:-$(nproc)}
 

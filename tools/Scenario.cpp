@@ -111,6 +111,10 @@ std::vector<Step> Scenario::standardSteps() {
     };
 }
 
+std::vector<Step> Scenario::rejectedSteps() {
+    return {{"range digit B: the program reports an error", 1, "39120B101", 0, 0, Damage::None}};
+}
+
 int Scenario::displayCount(const Step& step) {
     if (step.wander > 0) {
         const int stride = std::max(1, step.wander / 6);

@@ -44,6 +44,9 @@ public:
     // A tour of the meter's functions and display forms, with a few damaged frames
     // near the end; about 55 s at 20 frames per second.
     [[nodiscard]] static std::vector<Step> standardSteps();
+    // Nothing but frames the program rejects (range digit B), as a faulty meter or
+    // a wrong cable would send: for checking that the user can still disconnect.
+    [[nodiscard]] static std::vector<Step> rejectedSteps();
 
     [[nodiscard]] const std::vector<Step>& steps() const { return steps_; }
     [[nodiscard]] int framesPerLoop() const { return framesPerLoop_; }

@@ -36,12 +36,13 @@ struct Options {
     bool once = false;
     bool verbose = false;
     bool link = true;
+    bool rejectedOnly = false;
     std::string linkPath; // empty: the lowest free /dev/ttyV<N>
 };
 
 void printUsage(std::FILE* out) {
     std::fprintf(out,
-                 "usage: qm45-sim [--once] [--verbose] [--rate FPS] [--link PATH | --no-link]\n"
+                 "usage: qm45-sim [--once] [--verbose] [--rate FPS] [--rejected] [--link PATH | --no-link]\n"
                  "\n"
                  "Plays a QM45C/D/E meter's frames on a pseudo-terminal. The first line on\n"
                  "stdout is \"qm45-sim: <port>\".\n"
@@ -49,6 +50,7 @@ void printUsage(std::FILE* out) {
                  "  --once        play the scenario once and exit (default: loop until stopped)\n"
                  "  --verbose     print every frame sent and what the program decodes from it\n"
                  "  --rate FPS    frames per second (default 20, as the meter)\n"
+                 "  --rejected    send only frames the program rejects (range digit B)\n"
                  "  --link PATH   publish the port as the symbolic link PATH\n"
                  "  --no-link     do not publish the port (default: /dev/ttyV<N>, lowest free N,\n"
                  "                when /dev is writable)\n"
@@ -85,6 +87,8 @@ void printUsage(std::FILE* out) {
             options.once = true;
         } else if (arg == "--verbose" && !hasValue) {
             options.verbose = true;
+        } else if (arg == "--rejected" && !hasValue) {
+            options.rejectedOnly = true;
         } else if (arg == "--no-link" && !hasValue) {
             options.link = false;
         } else if (arg == "--link") {
@@ -164,7 +168,8 @@ void installSignalHandlers() {
 }
 
 int run(const Options& options) {
-    qm45::sim::Scenario scenario(qm45::sim::Scenario::standardSteps());
+    qm45::sim::Scenario scenario(options.rejectedOnly ? qm45::sim::Scenario::rejectedSteps()
+                                                      : qm45::sim::Scenario::standardSteps());
     qm45::sim::VirtualMeter meter(options.rate);
     std::string error;
     if (!meter.open(error)) {
