@@ -24,8 +24,10 @@ const QString& Recorder::TextCache::convert(const std::string& s) {
 void Recorder::INDataToTable() {
     if (RecordedRows_ >= RecordLimit_) {
         // Set first: the handler may run the event loop, and more samples.
-        if (!limitNoticed_) {
-            limitNoticed_ = true;
+        const ReadingsTable::Mark now = model_.table().mark();
+        if (!limitNoticed_ || limitNoticed_->generation != now.generation ||
+            limitNoticed_->rows != now.rows) {
+            limitNoticed_ = now;
             if (limitReached_)
                 limitReached_(RecordLimit_);
         }
@@ -87,7 +89,7 @@ void Recorder::closeData() {
         model_.clear();
     RecordNo_ = 1;
     RecordedRows_ = 0;
-    limitNoticed_ = false;
+    limitNoticed_.reset();
 }
 
 QString Recorder::formatTime(const QTime& time, const QString& separator) {

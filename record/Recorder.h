@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace qm45 {
@@ -56,7 +57,7 @@ public:
     void startTimedSampling() { frameSinceTick_ = false; }
 
     // Called with the limit when a sample is refused by it, once until the
-    // limit is chosen again or Close Data empties the table.
+    // limit is chosen again or the table changes (Close Data, a loaded file).
     void setLimitReachedHandler(std::function<void(std::int32_t limit)> handler) {
         limitReached_ = std::move(handler);
     }
@@ -69,7 +70,7 @@ public:
     // Applies from the next sample; rows beyond a lowered limit stay.
     void setRecordLimit(std::int32_t limit) {
         RecordLimit_ = limit;
-        limitNoticed_ = false;
+        limitNoticed_.reset();
     }
     // Ticked "Repeat": every sample is recorded. Unticked: a sample whose key
     // equals the last recorded key is skipped (its number is still used).
@@ -111,7 +112,8 @@ private:
     std::int32_t RecordLimit_ = kDefaultRecordLimit;
     bool repeatSet_ = true;
     bool frameSinceTick_ = false;
-    bool limitNoticed_ = false;
+    // The table as it was when the limit was last announced.
+    std::optional<ReadingsTable::Mark> limitNoticed_;
     std::function<void(std::int32_t)> limitReached_;
     std::string LastRecordKey_;
     std::string key_; // reused for each sample's key

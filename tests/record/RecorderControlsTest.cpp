@@ -323,15 +323,22 @@ void RecorderControlsTest::recordLimitIsAnnouncedOnce() {
     settle();
     QCOMPARE(w.dialogs.others, (QStringList{notice(1000), notice(5000)}));
 
+    // Rows come from a file: the table changed, the limit still holds.
+    w.model.append(w.table.row(0));
+    w.frame("4.05", 2);
+    settle();
+    QCOMPARE(w.dialogs.others, (QStringList{notice(1000), notice(5000), notice(5000)}));
+
     // After Close Data the table fills up anew.
     w.dialogs.answer = Dialogs::Answer::Yes;
     w.RecordNew->click();
-    w.frame("4.05", 5000);
+    w.frame("4.06", 5000);
     settle();
-    QCOMPARE(w.dialogs.others.size(), 2);
-    w.frame("4.06", 3);
+    QCOMPARE(w.dialogs.others.size(), 3);
+    w.frame("4.07", 3);
     settle();
-    QCOMPARE(w.dialogs.others, (QStringList{notice(1000), notice(5000), notice(5000)}));
+    QCOMPARE(w.dialogs.others.size(), 4);
+    QCOMPARE(w.dialogs.others.last(), notice(5000));
 }
 
 void RecorderControlsTest::repeatCheckBoxSetsTheRepeatRule() {
