@@ -24,8 +24,10 @@ QString LinuxSystemLocale::numericLocaleName(const QStringList& configFiles, boo
 QString LinuxSystemLocale::decimalMarkOf(const QString& localeName) {
     const QByteArray name = localeName.toLocal8Bit();
     locale_t loc = newlocale(LC_NUMERIC_MASK, name.constData(), locale_t(nullptr));
-    if (loc == locale_t(nullptr))
-        return {};
+    if (loc == locale_t(nullptr)) {
+        const std::optional<QLocale> known = qtLocaleFor(localeName);
+        return known ? known->decimalPoint() : QString();
+    }
     const char* radix = nl_langinfo_l(RADIXCHAR, loc);
     const QString mark = radix ? QString::fromUtf8(radix) : QString();
     freelocale(loc);

@@ -28,7 +28,8 @@ public:
     // file that exists: LC_ALL, else LC_NUMERIC, else LANG, else "C".
     // An empty result means the configuration could not be read.
     [[nodiscard]] static QString numericLocaleName(const QStringList& configFiles, bool* ok);
-    // The decimal separator of a named locale, empty if it is not installed.
+    // The decimal separator of a named locale; from Qt's locale data when the
+    // locale is not generated on the machine; empty when neither knows it.
     [[nodiscard]] static QString decimalMarkOf(const QString& localeName);
 
 private:

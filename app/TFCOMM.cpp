@@ -315,6 +315,8 @@ void TFCOMM::LcdDisplay45A(const DecodeResult& result) {
     // The frame's own value is judged, never what the user may have typed into the box.
     if (const std::optional<QString> judgeText = limitJudgement_->judge(value))
         protocol_.setJudgeText(judgeText->toStdString());
+    // Timed sampling records only readings that are live.
+    recorder_->frameDecoded();
     if (!RecordSI->isChecked() && INDataToTable)
         INDataToTable();
     PBar2->setValue(qBound(PBar2->minimum(), result.barPosition, PBar2->maximum()));

@@ -9,6 +9,9 @@
 #include <QProgressBar>
 #include <QThread>
 
+#include <exception>
+#include <new>
+
 namespace qm45 {
 
 namespace {
@@ -20,6 +23,10 @@ const QStringList kFilters = {QStringLiteral("Excel File(*.xls)"),
 constexpr int kProgressDelayMs = 300;
 constexpr int kProgressPeriodMs = 100;
 
+QString failureText(const QString& fileName, const QString& reason) {
+    return QStringLiteral("Cannot write file \"%1\". %2").arg(fileName, reason);
+}
+
 } // namespace
 
 // Written by the worker thread until it finishes, read by the main thread
@@ -28,6 +35,8 @@ struct DataFileActions::Job {
     bool save = false;
     QString fileName;
     ReadingsTable::Snapshot rows;
+    // Where the table stood when a load began.
+    ReadingsTable::Mark start;
     DataFileProgress progress;
     DataFileSaveResult saved;
     DataFileLoadResult loaded;
@@ -37,6 +46,7 @@ DataFileActions::DataFileActions(ReadingsModel& model, Dialogs& dialogs, QWidget
                                  std::function<void(const QString&)> reportError, QObject* parent)
     : QObject(parent), model_(model), dialogs_(dialogs), window_(window),
       reportError_(std::move(reportError)) {
+    setFileWork({});
     progressTimer_.setInterval(kProgressPeriodMs);
     connect(&progressTimer_, &QTimer::timeout, this, &DataFileActions::showProgress);
 }
@@ -59,11 +69,29 @@ void DataFileActions::setProgressBar(QProgressBar* bar) {
     }
 }
 
+void DataFileActions::setFileWork(FileWork work) {
+    if (!work.save)
+        work.save = [](const ReadingsTable::Snapshot& rows, const QString& fileName,
+                       DataFileProgress* progress) {
+            return saveDataFile(rows, fileName, progress);
+        };
+    if (!work.load)
+        work.load = [](const QString& fileName, DataFileProgress* progress) {
+            return loadDataFile(fileName, progress);
+        };
+    work_ = std::move(work);
+}
+
 void DataFileActions::saveasClick() {
     if (busy())
         return;
-    const Dialogs::FileChoice choice = dialogs_.saveFile(
-        window_, {QStringLiteral("Save As"), kFilters, QStringLiteral("xls"), lastSaveFolder_});
+    // In the last folder, with the name field empty.
+    Dialogs::FileRequest request;
+    request.caption = QStringLiteral("Save As");
+    request.filters = kFilters;
+    request.defaultSuffix = QStringLiteral("xls");
+    request.directory = lastSaveFolder_;
+    const Dialogs::FileChoice choice = dialogs_.saveFile(window_, request);
     if (choice.path.isEmpty() || busy())
         return;
     lastSaveFolder_ = QFileInfo(choice.path).absolutePath();
@@ -78,24 +106,45 @@ void DataFileActions::saveasClick() {
 void DataFileActions::SpeedButton2Click() {
     if (busy())
         return;
-    const Dialogs::FileChoice choice =
-        dialogs_.openFile(window_, {QStringLiteral("Open"), kFilters, QString(), lastOpenedFile_});
+    Dialogs::FileRequest request;
+    request.caption = QStringLiteral("Open");
+    request.filters = kFilters;
+    request.initialPath = lastOpenedFile_;
+    const Dialogs::FileChoice choice = dialogs_.openFile(window_, request);
     if (choice.path.isEmpty() || busy())
         return;
     lastOpenedFile_ = choice.path;
     auto job = std::make_shared<Job>();
     job->fileName = choice.path;
     model_.freeze();
+    job->start = model_.table().mark();
     start(std::move(job));
 }
 
 void DataFileActions::start(std::shared_ptr<Job> job) {
     job_ = job;
-    thread_ = QThread::create([job] {
-        if (job->save)
-            job->saved = saveDataFile(job->rows, job->fileName, &job->progress);
-        else
-            job->loaded = loadDataFile(job->fileName, &job->progress);
+    thread_ = QThread::create([job, work = work_] {
+        // Nothing may escape the thread: it would end the program.
+        QString reason;
+        try {
+            if (job->save)
+                job->saved = work.save(job->rows, job->fileName, &job->progress);
+            else
+                job->loaded = work.load(job->fileName, &job->progress);
+            return;
+        } catch (const std::bad_alloc&) {
+            reason = QStringLiteral("Out of memory.");
+        } catch (const std::exception& e) {
+            reason = QString::fromLocal8Bit(e.what());
+        } catch (...) {
+            reason = QStringLiteral("Unexpected error.");
+        }
+        if (job->save) {
+            job->saved = DataFileSaveResult();
+            job->saved.error = failureText(job->fileName, reason);
+        } else {
+            job->loaded = DataFileLoadResult();
+        }
     });
     connect(thread_, &QThread::finished, this, &DataFileActions::jobFinished);
     elapsed_.start();
@@ -137,19 +186,32 @@ void DataFileActions::jobFinished() {
                                         job->fileName);
         }
     } else {
-        // Clearing through the model resets the views at once, frozen or not.
-        if (job->loaded.replacesTable())
-            model_.clear();
-        if (job->loaded.keepsRows())
-            job->loaded.rows.appendTo(model_.table());
+        bool applied = true;
+        try {
+            applyLoad(*job);
+        } catch (...) {
+            // The table is rebuilt beside itself, so it is as it was.
+            applied = false;
+        }
         // Not held while a message box below waits for the user.
         job->loaded.rows = LoadedRows();
         model_.thaw();
         emit busyChanged(false);
-        if (!job->loaded.loaded())
-            dialogs_.error(nullptr, QStringLiteral("Failed to Load File!"), QStringLiteral("Error"));
+        if (!applied || !job->loaded.loaded())
+            dialogs_.error(nullptr, QStringLiteral("Failed to Load File!"),
+                           QStringLiteral("Error"));
     }
     emit finished();
+}
+
+void DataFileActions::applyLoad(Job& job) {
+    const LoadedRows& rows = job.loaded.rows;
+    if (!job.loaded.keepsRows() || (!job.loaded.replacesTable() && rows.rowCount() == 0))
+        return;
+    // Rows recorded while the file was read stay, after the file's rows.
+    const std::int64_t since = model_.table().rowAfter(job.start);
+    const std::int64_t before = job.loaded.replacesTable() ? 0 : since;
+    model_.rebuild(before, since, [&rows](ReadingsTable& table) { rows.appendTo(table); });
 }
 
 } // namespace qm45

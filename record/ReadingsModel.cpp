@@ -103,6 +103,28 @@ void ReadingsModel::clear() {
     endResetModel();
 }
 
+void ReadingsModel::rebuild(std::int64_t before, std::int64_t after,
+                            const std::function<void(ReadingsTable&)>& insert) {
+    if (before >= shown_) {
+        table_.rebuild(before, after, insert);
+        refresh();
+        return;
+    }
+    beginResetModel();
+    try {
+        table_.rebuild(before, after, insert);
+    } catch (...) {
+        endResetModel();
+        throw;
+    }
+    // Unfrozen views show every row at once; frozen ones learn of the rows
+    // at thaw(), as of any other.
+    shown_ = isFrozen() ? 0 : int(std::min(table_.rowCount(), kMaxShownRows));
+    endResetModel();
+    if (shown_ > 0)
+        emit newestRowsShown();
+}
+
 void ReadingsModel::refresh() {
     refreshTimer_.stop();
     if (isFrozen())

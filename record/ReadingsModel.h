@@ -5,6 +5,7 @@
 #include <QAbstractTableModel>
 #include <QTimer>
 
+#include <functional>
 #include <vector>
 
 namespace qm45 {
@@ -52,6 +53,11 @@ public:
     // Empties the table. Views are reset at once, frozen or not, since the
     // rows they show are gone.
     void clear();
+    // ReadingsTable::rebuild through the views. When every row the views
+    // show stays where it is, the new rows are announced as one insertion
+    // (at once, or at thaw() when frozen); otherwise the views are reset.
+    void rebuild(std::int64_t before, std::int64_t after,
+                 const std::function<void(ReadingsTable&)>& insert);
 
     // Announces the rows appended since the last announcement now. Does
     // nothing while frozen.

@@ -4,8 +4,10 @@
 
 #include <QHash>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
+#include <vector>
 
 namespace qm45 {
 
@@ -13,8 +15,8 @@ namespace {
 
 constexpr int kTextFields = 5; // time, dc/ac, value, unit, auto
 constexpr std::uint8_t kAllFields = (1u << kFieldCount) - 1;
-constexpr std::array<Field, kTextFields> kTextFieldOrder{Field::time, Field::dcac, Field::value, Field::unit,
-                                                          Field::judge};
+constexpr std::array<Field, kTextFields> kTextFieldOrder{Field::time, Field::dcac, Field::value,
+                                                         Field::unit, Field::judge};
 
 bool isTextNull(std::uint8_t mask, int slot) {
     return (mask >> int(kTextFieldOrder[std::size_t(slot)])) & 1u;
@@ -182,6 +184,29 @@ public:
         return true;
     }
 
+    // Main thread only, on the generation being built. Appends rows
+    // [begin, end) of `source`, each distinct text looked up once.
+    bool appendRange(const ReadingsTableStorage& source, std::int64_t begin, std::int64_t end) {
+        std::vector<std::uint32_t> mapped(std::size_t(source.writerTexts_), UINT32_MAX);
+        mapped[0] = 0;
+        for (std::int64_t row = begin; row < end; ++row) {
+            PackedRow p = source.packed(row);
+            for (int i = 0; i < kTextFields; ++i) {
+                std::uint32_t& to = mapped[p.text[i]];
+                if (to == UINT32_MAX) {
+                    const std::int64_t index = intern(i, source.textAt(p.text[i]));
+                    if (index < 0)
+                        return false;
+                    to = std::uint32_t(index);
+                }
+                p.text[i] = to;
+            }
+            if (!appendPacked(p, source.nulls(row)))
+                return false;
+        }
+        return true;
+    }
+
     // Main thread only.
     [[nodiscard]] std::size_t memoryBytes() const {
         return sizeof(*this) + rowChunks_.memoryBytes() + textChunks_.memoryBytes() +
@@ -309,6 +334,34 @@ void ReadingsTable::append(const ReadingRow& row) {
 void ReadingsTable::clear() {
     // Snapshot takers on other threads read storage_ through atomic_load.
     std::atomic_store(&storage_, std::make_shared<ReadingsTableStorage>());
+    ++generation_;
+}
+
+std::int64_t ReadingsTable::rowAfter(const Mark& mark) const {
+    if (mark.generation != generation_)
+        return 0;
+    return std::clamp<std::int64_t>(mark.rows, 0, rowCount());
+}
+
+void ReadingsTable::rebuild(std::int64_t before, std::int64_t after,
+                            const std::function<void(ReadingsTable&)>& insert) {
+    const std::int64_t rows = rowCount();
+    before = std::clamp<std::int64_t>(before, 0, rows);
+    after = std::clamp<std::int64_t>(after, before, rows);
+    if (before == rows) {
+        if (insert)
+            insert(*this);
+        return;
+    }
+    ReadingsTable fresh;
+    bool stored = fresh.storage_->appendRange(*storage_, 0, before);
+    if (insert)
+        insert(fresh);
+    stored = stored && fresh.storage_->appendRange(*storage_, after, rows);
+    Q_ASSERT(stored);
+    (void)stored;
+    std::atomic_store(&storage_, std::move(fresh.storage_));
+    ++generation_;
 }
 
 std::int32_t ReadingsTable::integer(std::int64_t row, Field f) const {

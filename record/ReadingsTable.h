@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -47,7 +48,8 @@ struct PooledRow {
 class ReadingsTableStorage;
 
 // The readings table: an append-only in-memory table. Rows are only appended
-// or all removed together (Close Data). Storage grows in fixed chunks, so the
+// or all removed together (Close Data), except that a loaded file's rows can
+// be put in at a place marked earlier (rebuild). Storage grows in fixed chunks, so the
 // table never copies itself to grow; texts are interned, so a row costs a few
 // bytes however often the same text recurs.
 //
@@ -74,6 +76,27 @@ public:
     [[nodiscard]] std::int64_t rowCount() const;
     void append(const ReadingRow& row);
     void clear();
+
+    // A place in the table: the row count at some moment, and which contents
+    // it belongs to (a clear or a rebuild starts new contents).
+    struct Mark {
+        std::uint64_t generation = 0;
+        std::int64_t rows = 0;
+    };
+    [[nodiscard]] Mark mark() const { return {generation_, rowCount()}; }
+    // The row that was appended first after `mark`: the mark's row count, or
+    // 0 when the contents changed since (every row present came later).
+    [[nodiscard]] std::int64_t rowAfter(const Mark& mark) const;
+
+    // Replaces the contents by rows [0, before), then the rows `insert`
+    // appends to the table it is handed, then rows [after, rowCount()), each
+    // part in its order. O(rows) once: the new contents are built beside the
+    // old ones and take their place at the end, so an exception leaves the
+    // table as it was, and snapshots keep the rows they had. When there are
+    // no rows from `before` on, `insert` appends to this table directly.
+    // Main thread only.
+    void rebuild(std::int64_t before, std::int64_t after,
+                 const std::function<void(ReadingsTable&)>& insert);
 
     // Texts are returned by reference into the interned pool: no allocation.
     [[nodiscard]] std::int32_t integer(std::int64_t row, Field f) const; // no, nval
@@ -120,6 +143,7 @@ public:
 
 private:
     std::shared_ptr<ReadingsTableStorage> storage_;
+    std::uint64_t generation_ = 0; // main thread only
 };
 
 } // namespace qm45

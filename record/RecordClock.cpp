@@ -35,12 +35,50 @@ QString SystemRecordClock::timeLocaleName(const QStringList& configFiles) {
 QString SystemRecordClock::timeSeparatorOf(const QString& localeName) {
     const QByteArray name = localeName.toLocal8Bit();
     locale_t loc = newlocale(LC_TIME_MASK, name.constData(), locale_t(nullptr));
-    if (loc == locale_t(nullptr))
-        return {};
+    if (loc == locale_t(nullptr)) {
+        const std::optional<QLocale> known = qtLocaleFor(localeName);
+        return known ? separatorInQtTimeFormat(known->timeFormat(QLocale::LongFormat)) : QString();
+    }
     const char* format = nl_langinfo_l(T_FMT, loc);
     const QString separator = format ? separatorInTimeFormat(QString::fromUtf8(format)) : QString();
     freelocale(loc);
     return separator;
+}
+
+QString SystemRecordClock::separatorInQtTimeFormat(const QString& format) {
+    // Letters are fields, text in single quotes is literal ('' is a quote).
+    QString separator;
+    bool afterHour = false;
+    bool quoted = false;
+    for (qsizetype i = 0; i < format.size(); ++i) {
+        const QChar c = format[i];
+        if (c == u'\'') {
+            if (i + 1 < format.size() && format[i + 1] == u'\'') {
+                if (afterHour)
+                    separator += c;
+                ++i;
+            } else {
+                quoted = !quoted;
+            }
+            continue;
+        }
+        if (quoted || !c.isLetter()) {
+            if (afterHour)
+                separator += c;
+            continue;
+        }
+        if (c == u'h' || c == u'H') {
+            if (afterHour && !separator.isEmpty())
+                separator.clear(); // a second hour field: start again
+            afterHour = true;
+        } else if (afterHour) {
+            if (c == u'm' && !separator.isEmpty())
+                return separator;
+            separator.clear();
+            afterHour = false;
+        }
+    }
+    return {};
 }
 
 QString SystemRecordClock::separatorInTimeFormat(const QString& format) {

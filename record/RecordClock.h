@@ -32,9 +32,13 @@ public:
     // that exists: LC_ALL, else LC_TIME, else LANG, else "C". An empty result
     // means the file could not be read.
     [[nodiscard]] static QString timeLocaleName(const QStringList& configFiles);
-    // The separator of a named locale's time format, empty if the locale is
-    // not installed.
+    // The separator of a named locale's time format; from Qt's locale data
+    // when the locale is not generated on the machine; empty when neither
+    // knows it.
     [[nodiscard]] static QString timeSeparatorOf(const QString& localeName);
+    // The text between the hour and the minute in a Qt time format
+    // ("HH.mm.ss" gives "."; quotes are removed), empty when there is none.
+    [[nodiscard]] static QString separatorInQtTimeFormat(const QString& format);
     // The text between the hour and the minute in a strftime time format
     // ("%H.%M.%S" gives "."), empty when the format has no such pair.
     [[nodiscard]] static QString separatorInTimeFormat(const QString& format);

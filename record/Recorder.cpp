@@ -22,8 +22,17 @@ const QString& Recorder::TextCache::convert(const std::string& s) {
 }
 
 void Recorder::INDataToTable() {
-    if (RecordedRows_ >= RecordLimit_)
+    if (RecordedRows_ >= RecordLimit_) {
+        // Set first: the handler may run the event loop, and more samples.
+        const ReadingsTable::Mark now = model_.table().mark();
+        if (!limitNoticed_ || limitNoticed_->generation != now.generation ||
+            limitNoticed_->rows != now.rows) {
+            limitNoticed_ = now;
+            if (limitReached_)
+                limitReached_(RecordLimit_);
+        }
         return;
+    }
 
     key_.clear();
     key_ += reading_.ValueText;
@@ -63,6 +72,13 @@ void Recorder::INDataToTable() {
         ++RecordNo_;
 }
 
+void Recorder::timedSample() {
+    if (!frameSinceTick_)
+        return;
+    frameSinceTick_ = false;
+    INDataToTable();
+}
+
 void Recorder::closeData() {
     if (chart_.clearChart) {
         const int page = chart_.clearChart();
@@ -73,6 +89,7 @@ void Recorder::closeData() {
         model_.clear();
     RecordNo_ = 1;
     RecordedRows_ = 0;
+    limitNoticed_.reset();
 }
 
 QString Recorder::formatTime(const QTime& time, const QString& separator) {

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace qm45 {
@@ -46,13 +47,31 @@ public:
     // repeats off, the reading equals the last one recorded.
     void INDataToTable();
 
+    // The window calls this for every frame the decoder accepted.
+    void frameDecoded() { frameSinceTick_ = true; }
+    // A tick of the sampling timer: a sample of the reading when a frame was
+    // decoded since the previous tick (or since timed sampling began); else
+    // nothing, not even a number, since the reading is not live.
+    void timedSample();
+    // Timed sampling begins: frames decoded so far are old by the first tick.
+    void startTimedSampling() { frameSinceTick_ = false; }
+
+    // Called with the limit when a sample is refused by it, once until the
+    // limit is chosen again or the table changes (Close Data, a loaded file).
+    void setLimitReachedHandler(std::function<void(std::int32_t limit)> handler) {
+        limitReached_ = std::move(handler);
+    }
+
     // Close Data after the user confirmed: chart emptied, table emptied,
     // numbering restarted. The last key stays, so a reading equal to the last
     // one before the clear is still a repeat.
     void closeData();
 
     // Applies from the next sample; rows beyond a lowered limit stay.
-    void setRecordLimit(std::int32_t limit) { RecordLimit_ = limit; }
+    void setRecordLimit(std::int32_t limit) {
+        RecordLimit_ = limit;
+        limitNoticed_.reset();
+    }
     // Ticked "Repeat": every sample is recorded. Unticked: a sample whose key
     // equals the last recorded key is skipped (its number is still used).
     void setRepeatSet(bool recordRepeats) { repeatSet_ = recordRepeats; }
@@ -92,6 +111,10 @@ private:
     std::int32_t RecordedRows_ = 0;
     std::int32_t RecordLimit_ = kDefaultRecordLimit;
     bool repeatSet_ = true;
+    bool frameSinceTick_ = false;
+    // The table as it was when the limit was last announced.
+    std::optional<ReadingsTable::Mark> limitNoticed_;
+    std::function<void(std::int32_t)> limitReached_;
     std::string LastRecordKey_;
     std::string key_; // reused for each sample's key
 

@@ -1,8 +1,8 @@
 #include "record/RecorderControls.h"
 
-#include "view/DigitKeyFilter.h"
 #include "record/Recorder.h"
 #include "view/Dialogs.h"
+#include "view/DigitKeyFilter.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPointer>
 #include <QTimer>
 
 namespace qm45 {
@@ -30,6 +31,15 @@ RecorderControls::RecorderControls(const Widgets& widgets, Recorder& recorder, D
     connect(w_.RecordSI, &QCheckBox::toggled, this, &RecorderControls::RecordSIClick);
     connect(w_.Timer1, &QTimer::timeout, this, &RecorderControls::Timer1Timer);
     connect(w_.RecordNew, &QAbstractButton::clicked, this, &RecorderControls::RecordNewClick);
+
+    // Shown from the top of the event loop, not inside the frame handler
+    // that took the refused sample.
+    recorder_.setLimitReachedHandler([self = QPointer<RecorderControls>(this)](std::int32_t limit) {
+        if (self)
+            QMetaObject::invokeMethod(
+                self.data(), [self, limit] { self->showLimitReached(limit); },
+                Qt::QueuedConnection);
+    });
 
     RecordSITimeChange();
     RecordSIClick();
@@ -57,15 +67,27 @@ QAction* RecorderControls::limitAction(int item) const {
 }
 
 void RecorderControls::Timer1Timer() {
-    recorder_.INDataToTable();
+    recorder_.timedSample();
 }
 
 void RecorderControls::RecordSIClick() {
-    // The first timed sample comes one period after the tick.
-    if (w_.RecordSI->isChecked())
+    // The first timed sample comes one period after the tick, and only when
+    // a frame came in that period.
+    if (w_.RecordSI->isChecked()) {
+        if (!w_.Timer1->isActive())
+            recorder_.startTimedSampling();
         w_.Timer1->start();
-    else
+    } else {
         w_.Timer1->stop();
+    }
+}
+
+void RecorderControls::showLimitReached(std::int32_t limit) {
+    dialogs_.information(dialogParent_,
+                         QStringLiteral("Recording stopped at %1 rows, the limit chosen in the "
+                                        "\"Record\" menu. Choose a higher limit there to go on "
+                                        "recording.")
+                             .arg(limit));
 }
 
 void RecorderControls::RecordSITimeChange() {

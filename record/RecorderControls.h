@@ -52,6 +52,8 @@ public:
     // Takes over the widgets' current states: the recorder follows "Repeat",
     // the timer runs exactly when RecordSI is ticked, with the edit's period.
     // dialogParent owns the Close Data question.
+    // The first sample the record limit refuses is followed by one
+    // information box naming the limit and the "Record" menu.
     RecorderControls(const Widgets& widgets, Recorder& recorder, Dialogs& dialogs,
                      QWidget* dialogParent, QObject* parent = nullptr);
 
@@ -73,6 +75,7 @@ public:
 
 private:
     void chooseLimit(int item);
+    void showLimitReached(std::int32_t limit);
 
     Widgets w_;
     Recorder& recorder_;

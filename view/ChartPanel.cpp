@@ -8,11 +8,15 @@
 #include <QBuffer>
 #include <QByteArray>
 #include <QCheckBox>
-#include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QLineEdit>
+#include <QSaveFile>
 #include <QTimer>
 #include <QToolButton>
+
+#include <cerrno>
+#include <cstring>
 
 namespace qm45 {
 
@@ -165,16 +169,27 @@ QString ChartPanel::writeBitmap(const QString& path) const {
     if (!widgets_.Chtshow->picture().save(&buffer, "BMP"))
         return QStringLiteral("The chart could not be encoded as a bitmap.");
 
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    // Written under a temporary name beside the file and renamed over it
+    // once complete: a failed write leaves the picture that was there.
+    if (QFileInfo(path).isDir())
+        return QStringLiteral("Cannot create file \"%1\". %2")
+            .arg(path, QString::fromLocal8Bit(std::strerror(EISDIR)));
+    QSaveFile file(path);
+    // Unbuffered, so that a refused write says why at once.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return QStringLiteral("Cannot create file \"%1\". %2").arg(path, file.errorString());
-    const bool written = file.write(bytes) == bytes.size() && file.flush();
-    file.close();
-    if (!written || file.error() != QFileDevice::NoError) {
-        const QString reason = file.errorString();
-        file.remove();
-        return QStringLiteral("Cannot write file \"%1\". %2").arg(path, reason);
+    // A short write is followed by one that fails and gives the reason.
+    for (qint64 done = 0; done < bytes.size();) {
+        const qint64 written = file.write(bytes.constData() + done, bytes.size() - done);
+        if (written <= 0) {
+            const QString reason = file.errorString();
+            file.cancelWriting();
+            return QStringLiteral("Cannot write file \"%1\". %2").arg(path, reason);
+        }
+        done += written;
     }
+    if (!file.commit())
+        return QStringLiteral("Cannot write file \"%1\". %2").arg(path, file.errorString());
     return {};
 }
 

@@ -11,7 +11,8 @@ namespace {
 // Unless a title is given the boxes carry none: they show the message alone.
 QMessageBox::StandardButton run(QWidget* parent, QMessageBox::Icon icon, const QString& text,
                                 QMessageBox::StandardButtons buttons,
-                                QMessageBox::StandardButton defaultButton, const QString& title = QString()) {
+                                QMessageBox::StandardButton defaultButton,
+                                const QString& title = QString()) {
     QMessageBox box(icon, title, text, buttons, parent);
     box.setDefaultButton(defaultButton);
     box.setTextFormat(Qt::PlainText);
@@ -44,6 +45,8 @@ Dialogs::FileChoice runFileDialog(QWidget* parent, const Dialogs::FileRequest& r
     dialog.setNameFilters(request.filters);
     dialog.setDefaultSuffix(request.defaultSuffix);
     dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
+    if (!request.directory.isEmpty())
+        dialog.setDirectory(request.directory);
     if (!request.initialPath.isEmpty())
         dialog.selectFile(request.initialPath);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())

@@ -32,6 +32,7 @@ public:
         QStringList filters;
         QString defaultSuffix; // without the dot; empty: none
         QString initialPath;   // directory or file name to start from
+        QString directory;     // folder to open in, with an empty name field
     };
     struct FileChoice {
         QString path; // empty: cancelled

@@ -6,8 +6,23 @@
 
 namespace qm45 {
 
-QString configuredLocaleName(const QStringList& configFiles, std::initializer_list<const char*> keys,
-                             bool* readable) {
+std::optional<QLocale> qtLocaleFor(const QString& posixName) {
+    QString name = posixName;
+    for (const QChar cut : {QLatin1Char('@'), QLatin1Char('.')}) {
+        const qsizetype at = name.indexOf(cut);
+        if (at >= 0)
+            name.truncate(at);
+    }
+    if (name.isEmpty() || name == QLatin1String("C") || name == QLatin1String("POSIX"))
+        return std::nullopt;
+    const QLocale locale(name);
+    if (locale.language() == QLocale::C)
+        return std::nullopt;
+    return locale;
+}
+
+QString configuredLocaleName(const QStringList& configFiles,
+                             std::initializer_list<const char*> keys, bool* readable) {
     *readable = false;
     for (const QString& path : configFiles) {
         QFile file(path);

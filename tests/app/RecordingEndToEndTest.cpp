@@ -70,6 +70,7 @@ private slots:
     void repeatOffSkipsEqualReadingsAndTheMenuLimitStopsRecording();
     void savedTableLoadsBackAfterCloseData();
     void previewPrintsTheRowsOfItsOpeningAndFreezesTheGrid();
+    void timedSamplingRecordsOnlyFramesThatCame();
 };
 
 void RecordingEndToEndTest::framesBecomeRowsGridLinesAndChartPoints() {
@@ -182,6 +183,31 @@ void RecordingEndToEndTest::previewPrintsTheRowsOfItsOpeningAndFreezesTheGrid() 
     preview->close();
     QTRY_VERIFY(!m.window->report().preview());
     QTRY_COMPARE(m.gridRows(), 3);
+}
+
+void RecordingEndToEndTest::timedSamplingRecordsOnlyFramesThatCame() {
+    MeterOnCom1 m;
+    QVERIFY(m.pty.isValid());
+    auto* timer1 = m.child<QTimer>("Timer1");
+    QSignalSpy ticks(timer1, &QTimer::timeout);
+    m.child<QCheckBox>("RecordSI")->setChecked(true);
+
+    // A tick before any frame: nothing recorded, no number used.
+    QVERIFY(ticks.wait(3000));
+    QCOMPARE(m.table().rowCount(), std::int64_t(0));
+    QCOMPARE(m.window->RecordNo(), 1);
+
+    QVERIFY(m.pty.writeToMaster("\n" + frame("399991101")));
+    QTRY_COMPARE_WITH_TIMEOUT(m.table().rowCount(), std::int64_t(1), 3000);
+    QCOMPARE(cell(m.table(), 0, Field::value), QStringLiteral("3.9999"));
+    QCOMPARE(m.table().row(0).no, 1);
+
+    // The meter is quiet: the next tick repeats nothing.
+    const int seen = int(ticks.count());
+    QVERIFY(QTest::qWaitFor([&] { return ticks.count() > seen; }, 3000));
+    QCOMPARE(m.table().rowCount(), std::int64_t(1));
+    QCOMPARE(m.window->RecordNo(), 2);
+    m.child<QCheckBox>("RecordSI")->setChecked(false);
 }
 
 QTEST_MAIN(RecordingEndToEndTest)

@@ -1,6 +1,7 @@
 #include "record/ReadingsModel.h"
 #include "record/ReadingsTable.h"
 
+#include <QAbstractItemModelTester>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -43,6 +44,8 @@ private slots:
     void frozenModelAnnouncesNothingUntilTheLastThaw();
     void batchIsOneInsertion();
     void clearResetsAtOnceEvenWhenFrozen();
+    void rebuildInsertsOrResetsAsTheShownRowsRequire_data();
+    void rebuildInsertsOrResetsAsTheShownRowsRequire();
 };
 
 void ReadingsModelTest::columnsShowTheirFields_data() {
@@ -213,6 +216,57 @@ void ReadingsModelTest::clearResetsAtOnceEvenWhenFrozen() {
     model.thaw();
     QCOMPARE(model.rowCount(), 1);
     QCOMPARE(model.index(0, ReadingsModel::ColNo).data().toString(), QStringLiteral("5"));
+}
+
+void ReadingsModelTest::rebuildInsertsOrResetsAsTheShownRowsRequire_data() {
+    QTest::addColumn<bool>("frozen");
+    QTest::addColumn<int>("before");
+    QTest::addColumn<int>("after");
+    QTest::addColumn<QString>("inserted");
+    QTest::addColumn<int>("resets");
+    // Five rows shown, two more appended but not yet announced.
+    QTest::newRow("after the shown rows") << false << 5 << 5 << "5-8" << 0;
+    QTest::newRow("after the shown rows, frozen") << true << 5 << 5 << "5-8" << 0;
+    QTest::newRow("among the shown rows") << false << 3 << 3 << "" << 1;
+    QTest::newRow("in place of shown rows, frozen") << true << 0 << 4 << "0-4" << 1;
+}
+
+void ReadingsModelTest::rebuildInsertsOrResetsAsTheShownRowsRequire() {
+    QFETCH(bool, frozen);
+    QFETCH(int, before);
+    QFETCH(int, after);
+    QFETCH(QString, inserted);
+    QFETCH(int, resets);
+    ReadingsTable table;
+    ReadingsModel model(table);
+    // Fails the test on any signal that does not match the model's rows.
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    for (int i = 1; i <= 5; ++i)
+        model.append(row(i));
+    model.refresh();
+    model.append(row(6));
+    model.append(row(7));
+    if (frozen)
+        model.freeze();
+    QSignalSpy insertedSpy(&model, &QAbstractItemModel::rowsInserted);
+    QSignalSpy resetSpy(&model, &QAbstractItemModel::modelReset);
+
+    model.rebuild(before, after, [](ReadingsTable& into) {
+        into.append(row(100));
+        into.append(row(101));
+    });
+    if (frozen)
+        model.thaw();
+
+    const int rows = before + 2 + (7 - after);
+    QCOMPARE(int(table.rowCount()), rows);
+    QCOMPARE(model.rowCount(), rows);
+    QCOMPARE(insertions(insertedSpy), inserted);
+    QCOMPARE(int(resetSpy.count()), resets);
+    QCOMPARE(model.data(model.index(before, ReadingsModel::ColNo)).toString(),
+             QStringLiteral("100"));
+    QCOMPARE(model.data(model.index(rows - 1, ReadingsModel::ColNo)).toString(),
+             QStringLiteral("7"));
 }
 
 QTEST_GUILESS_MAIN(ReadingsModelTest)

@@ -3,6 +3,7 @@
 #include <QtTest>
 
 #include <atomic>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -70,6 +71,10 @@ private slots:
     void pooledRowsReadBackLikeAppendedOnes();
     void pooledRowOutsideItsPoolIsRefused();
     void snapshotReadOnAnotherThreadWhileAppendingAndClearing();
+    void rebuildPutsRowsBetweenTheKeptParts_data();
+    void rebuildPutsRowsBetweenTheKeptParts();
+    void rebuildThatThrowsLeavesTheTable();
+    void markTellsTheRowsAppendedSince();
 };
 
 void ReadingsTableTest::rowsReadBackAcrossChunkBoundaries() {
@@ -307,9 +312,10 @@ void ReadingsTableTest::snapshotReadOnAnotherThreadWhileAppendingAndClearing() {
 void ReadingsTableTest::pooledRowsReadBackLikeAppendedOnes() {
     ReadingsTable table;
     table.append(numberedRow(0));
-    const QList<QString> pool{QStringLiteral("12:00:01"), QStringLiteral("AC"), QStringLiteral("mV"),
-                              QStringLiteral("pass"), QStringLiteral("1.2345"),
-                              QStringLiteral("a text of more than twenty characters")};
+    const QList<QString> pool{
+        QStringLiteral("12:00:01"), QStringLiteral("AC"),
+        QStringLiteral("mV"),       QStringLiteral("pass"),
+        QStringLiteral("1.2345"),   QStringLiteral("a text of more than twenty characters")};
     {
         ReadingsTable::PooledAppender appender(table, pool);
         for (std::uint32_t value : {4u, 5u, 4u}) {
@@ -321,7 +327,8 @@ void ReadingsTableTest::pooledRowsReadBackLikeAppendedOnes() {
         }
         PooledRow nulls;
         nulls.text = {0, 1, 4, 2, 3};
-        nulls.nullMask = std::uint8_t((1u << int(Field::no)) | (1u << int(Field::value)) | (1u << int(Field::nval)));
+        nulls.nullMask = std::uint8_t((1u << int(Field::no)) | (1u << int(Field::value)) |
+                                      (1u << int(Field::nval)));
         nulls.no = 99;
         QVERIFY(appender.append(nulls));
     }
@@ -340,7 +347,8 @@ void ReadingsTableTest::pooledRowsReadBackLikeAppendedOnes() {
     QCOMPARE(table.text(2, Field::value), QStringLiteral("a text of more than "));
     QCOMPARE(&table.text(1, Field::dcac), &table.text(0, Field::dcac)); // "AC" stored once
 
-    QVERIFY(table.isNull(4, Field::no) && table.isNull(4, Field::value) && table.isNull(4, Field::nval));
+    QVERIFY(table.isNull(4, Field::no) && table.isNull(4, Field::value) &&
+            table.isNull(4, Field::nval));
     QVERIFY(!table.isNull(4, Field::time));
     QCOMPARE(table.integer(4, Field::no), 0);
     QCOMPARE(table.text(4, Field::value), QString());
@@ -358,6 +366,90 @@ void ReadingsTableTest::pooledRowOutsideItsPoolIsRefused() {
     row.text = {0, 0, 0, 0, 0};
     QVERIFY(appender.append(row));
     QCOMPARE(table.rowCount(), std::int64_t(1));
+}
+
+void ReadingsTableTest::rebuildPutsRowsBetweenTheKeptParts_data() {
+    QTest::addColumn<int>("before");
+    QTest::addColumn<int>("after");
+    // 5000 rows span two chunks; 4100 lies in the second.
+    QTest::newRow("between, across a chunk boundary") << 4100 << 4100;
+    QTest::newRow("in place of the first rows") << 0 << 4100;
+    QTest::newRow("in front") << 0 << 0;
+    QTest::newRow("at the end") << 5000 << 5000;
+}
+
+void ReadingsTableTest::rebuildPutsRowsBetweenTheKeptParts() {
+    QFETCH(int, before);
+    QFETCH(int, after);
+    constexpr int kRows = 5000;
+    ReadingsTable table;
+    for (int i = 0; i < kRows; ++i)
+        table.append(numberedRow(i));
+    const ReadingsTable::Snapshot old = table.snapshot();
+    ReadingRow partial = numberedRow(900001);
+    partial.setNull(Field::nval);
+    partial.setNull(Field::unit);
+
+    table.rebuild(before, after, [&partial](ReadingsTable& into) {
+        into.append(numberedRow(900000));
+        into.append(partial);
+    });
+
+    QCOMPARE(table.rowCount(), std::int64_t(before + 2 + (kRows - after)));
+    std::int64_t at = 0;
+    for (int i = 0; i < before; ++i, ++at) {
+        const QString diff = mismatch(table, at, numberedRow(i));
+        QVERIFY2(diff.isEmpty(), qPrintable(diff));
+    }
+    QVERIFY(mismatch(table, at++, numberedRow(900000)).isEmpty());
+    QCOMPARE(table.row(at).no, 900001);
+    QCOMPARE(table.row(at).time, partial.time);
+    QVERIFY(table.isNull(at, Field::nval) && table.isNull(at, Field::unit));
+    QVERIFY(!table.isNull(at, Field::value));
+    ++at;
+    for (int i = after; i < kRows; ++i, ++at) {
+        const QString diff = mismatch(table, at, numberedRow(i));
+        QVERIFY2(diff.isEmpty(), qPrintable(diff));
+    }
+    // A snapshot taken before still reads the old rows.
+    QCOMPARE(old.rowCount(), std::int64_t(kRows));
+    for (std::int64_t i : {std::int64_t(0), std::int64_t(4100), std::int64_t(kRows - 1)}) {
+        const QString diff = mismatch(old, i);
+        QVERIFY2(diff.isEmpty(), qPrintable(diff));
+    }
+    // Appending goes on after the rebuilt rows.
+    table.append(numberedRow(7));
+    QVERIFY(mismatch(table, table.rowCount() - 1, numberedRow(7)).isEmpty());
+}
+
+void ReadingsTableTest::rebuildThatThrowsLeavesTheTable() {
+    ReadingsTable table;
+    for (int i = 0; i < 10; ++i)
+        table.append(numberedRow(i));
+    QVERIFY_THROWS_EXCEPTION(std::runtime_error, table.rebuild(4, 4, [](ReadingsTable& into) {
+        into.append(numberedRow(100));
+        throw std::runtime_error("no memory");
+    }));
+    QCOMPARE(table.rowCount(), std::int64_t(10));
+    for (std::int64_t i = 0; i < 10; ++i) {
+        const QString diff = mismatch(table, i);
+        QVERIFY2(diff.isEmpty(), qPrintable(diff));
+    }
+}
+
+void ReadingsTableTest::markTellsTheRowsAppendedSince() {
+    ReadingsTable table;
+    table.append(numberedRow(0));
+    const ReadingsTable::Mark mark = table.mark();
+    table.append(numberedRow(1));
+    QCOMPARE(table.rowAfter(mark), std::int64_t(1));
+    // Once the rows are emptied or rebuilt, every row present came later.
+    table.rebuild(0, 0, [](ReadingsTable& into) { into.append(numberedRow(2)); });
+    QCOMPARE(table.rowAfter(mark), std::int64_t(0));
+    const ReadingsTable::Mark second = table.mark();
+    table.clear();
+    table.append(numberedRow(3));
+    QCOMPARE(table.rowAfter(second), std::int64_t(0));
 }
 
 QTEST_APPLESS_MAIN(ReadingsTableTest)

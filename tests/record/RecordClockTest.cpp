@@ -14,6 +14,10 @@ private slots:
     void timeLocaleComesFromTheConfiguration();
     void installedLocalesGiveTheirSeparator();
     void unknownLocaleFallsBackToColon();
+    void separatorIsReadFromAQtTimeFormat_data();
+    void separatorIsReadFromAQtTimeFormat();
+    void localesNotGeneratedUseQtData_data();
+    void localesNotGeneratedUseQtData();
 };
 
 void RecordClockTest::separatorIsReadFromTheTimeFormat_data() {
@@ -82,7 +86,62 @@ void RecordClockTest::timeLocaleComesFromTheConfiguration() {
 void RecordClockTest::installedLocalesGiveTheirSeparator() {
     QCOMPARE(SystemRecordClock::timeSeparatorOf(QStringLiteral("C")), QStringLiteral(":"));
     QCOMPARE(SystemRecordClock::timeSeparatorOf(QStringLiteral("POSIX")), QStringLiteral(":"));
-    QCOMPARE(SystemRecordClock::timeSeparatorOf(QStringLiteral("no_SUCH.locale")), QString());
+    QCOMPARE(SystemRecordClock::timeSeparatorOf(QStringLiteral("xx_YY.UTF-8")), QString());
+}
+
+void RecordClockTest::separatorIsReadFromAQtTimeFormat_data() {
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("colons") << "HH:mm:ss t"
+                            << ":";
+    QTest::newRow("12-hour") << "h:mm:ss AP t"
+                             << ":";
+    QTest::newRow("dots, one hour digit") << "H.mm.ss"
+                                          << ".";
+    QTest::newRow("quoted letters") << "HH 'h' mm 'min' ss 's'"
+                                    << " h ";
+    QTest::newRow("doubled quote") << "HH''mm"
+                                   << "'";
+    QTest::newRow("no separator") << "HHmm"
+                                  << "";
+    QTest::newRow("no minutes") << "HH"
+                                << "";
+    QTest::newRow("minutes before hours") << "mm:HH"
+                                          << "";
+}
+
+void RecordClockTest::separatorIsReadFromAQtTimeFormat() {
+    QFETCH(QString, format);
+    QFETCH(QString, expected);
+    QCOMPARE(SystemRecordClock::separatorInQtTimeFormat(format), expected);
+}
+
+void RecordClockTest::localesNotGeneratedUseQtData_data() {
+    QTest::addColumn<QString>("contents");
+    QTest::addColumn<QString>("expected");
+    // Only de_DE.UTF-8 is generated on the test machines.
+    QTest::newRow("generated de_DE") << "LANG=de_DE.UTF-8\n"
+                                     << ":";
+    QTest::newRow("fi_FI, not generated") << "LANG=fi_FI.UTF-8\n"
+                                          << ".";
+    QTest::newRow("da_DK, not generated") << "LC_TIME=da_DK.UTF-8\n"
+                                          << ".";
+    QTest::newRow("fr_CA, not generated") << "LANG=fr_CA\n"
+                                          << " h ";
+    QTest::newRow("unknown name") << "LANG=xx_YY.UTF-8\n"
+                                  << ":";
+}
+
+void RecordClockTest::localesNotGeneratedUseQtData() {
+    QFETCH(QString, contents);
+    QFETCH(QString, expected);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("locale"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(contents.toUtf8());
+    file.close();
+    QCOMPARE(SystemRecordClock({path}).timeSeparator(), expected);
 }
 
 void RecordClockTest::unknownLocaleFallsBackToColon() {

@@ -90,6 +90,15 @@ struct Window {
         return c;
     }
 
+    // A frame as the window hands it on with timed sampling ticked: the
+    // reading changes and the recorder hears of it, nothing is recorded.
+    void liveFrame(const char* value) {
+        reading.ValueText = value;
+        reading.FunctionText = "DC";
+        reading.UnitText = "V";
+        recorder.frameDecoded();
+    }
+
     void frame(const char* value, int times = 1) {
         reading.ValueText = value;
         reading.FunctionText = "DC";
@@ -119,8 +128,9 @@ private slots:
     void periodEditTakesOnlyDigitsAndBackspace_data();
     void periodEditTakesOnlyDigitsAndBackspace();
     void tickingSamplingIntervalRunsTheTimer();
-    void timedSamplingBeforeTheFirstFrame_data();
-    void timedSamplingBeforeTheFirstFrame();
+    void timedSamplingTakesOnlyLiveReadings_data();
+    void timedSamplingTakesOnlyLiveReadings();
+    void recordLimitIsAnnouncedOnce();
     void repeatCheckBoxSetsTheRepeatRule();
     void closeDataAnsweredNoChangesNothing();
     void closeDataAnsweredYesEmptiesRowsTakenWhileAsking();
@@ -219,35 +229,116 @@ void RecorderControlsTest::tickingSamplingIntervalRunsTheTimer() {
     QVERIFY(w.Timer1->isActive());
 }
 
-void RecorderControlsTest::timedSamplingBeforeTheFirstFrame_data() {
+void RecorderControlsTest::timedSamplingTakesOnlyLiveReadings_data() {
     QTest::addColumn<bool>("repeat");
-    QTest::addColumn<int>("expectedRows");
-    QTest::newRow("Repeat ticked") << true << 1;
-    QTest::newRow("Repeat unticked") << false << 0;
+    QTest::newRow("Repeat ticked") << true;
+    QTest::newRow("Repeat unticked") << false;
 }
 
-void RecorderControlsTest::timedSamplingBeforeTheFirstFrame() {
+void RecorderControlsTest::timedSamplingTakesOnlyLiveReadings() {
     QFETCH(bool, repeat);
-    QFETCH(int, expectedRows);
     Window w;
     w.RepeatSet->setChecked(repeat);
+    // A frame before timed sampling begins is old by its first tick.
+    w.liveFrame("0.50");
+    w.RecordSI->click();
+
+    // No frame yet: no row, no number used.
+    w.controls->Timer1Timer();
+    w.controls->Timer1Timer();
+    QCOMPARE(w.table.rowCount(), std::int64_t(0));
+    QCOMPARE(w.recorder.RecordNo(), 1);
+    QCOMPARE(w.chartPoints, 0);
+
+    // Frames in the period: one row of the latest reading.
+    w.liveFrame("1.00");
+    w.liveFrame("1.01");
+    w.controls->Timer1Timer();
+    QCOMPARE(w.table.rowCount(), std::int64_t(1));
+    QCOMPARE(w.table.row(0).value, QStringLiteral("1.01"));
+    QCOMPARE(w.table.row(0).no, 1);
+
+    // The meter has gone quiet: its last reading is not repeated.
+    w.controls->Timer1Timer();
+    w.controls->Timer1Timer();
+    QCOMPARE(w.table.rowCount(), std::int64_t(1));
+    QCOMPARE(w.recorder.RecordNo(), 2);
+    QCOMPARE(w.chartPoints, 1);
+
+    // It is back.
+    w.liveFrame("1.02");
+    w.controls->Timer1Timer();
+    QCOMPARE(w.table.rowCount(), std::int64_t(2));
+    QCOMPARE(w.table.row(1).value, QStringLiteral("1.02"));
+    QCOMPARE(w.table.row(1).no, 2);
+
+    // The timer itself takes the sample one period after a live frame.
+    w.RecordSI->click();
+    w.RecordSI->click();
     QElapsedTimer clock;
     clock.start();
-    w.RecordSI->click();
-    QCOMPARE(w.recorder.RecordNo(), 1);
-    QTRY_COMPARE_WITH_TIMEOUT(w.recorder.RecordNo(), 2, 3000);
+    w.liveFrame("1.03");
+    QTRY_COMPARE_WITH_TIMEOUT(w.table.rowCount(), std::int64_t(3), 3000);
     QVERIFY2(clock.elapsed() >= 950,
-             qPrintable(QStringLiteral("first sample after %1 ms").arg(clock.elapsed())));
+             qPrintable(QStringLiteral("sample after %1 ms").arg(clock.elapsed())));
+    QCOMPARE(w.table.row(2).value, QStringLiteral("1.03"));
     w.RecordSI->click();
-    QCOMPARE(w.table.rowCount(), std::int64_t(expectedRows));
-    if (expectedRows > 0) {
-        const ReadingRow row = w.table.row(0);
-        QCOMPARE(row.no, 1);
-        QCOMPARE(row.time, QStringLiteral("09:05:03"));
-        QVERIFY(row.value.isEmpty() && row.dcac.isEmpty() && row.unit.isEmpty() &&
-                row.judge.isEmpty());
-        QCOMPARE(row.nval, 0);
-    }
+}
+
+void RecorderControlsTest::recordLimitIsAnnouncedOnce() {
+    Window w;
+    const auto notice = [](int limit) {
+        return QStringLiteral("Recording stopped at %1 rows, the limit chosen in the \"Record\" "
+                              "menu. Choose a higher limit there to go on recording.")
+            .arg(limit);
+    };
+    // Delivered through the event loop: once a call queued after the refused
+    // samples has run, any box they asked for has been shown.
+    const auto settle = [] {
+        bool done = false;
+        QMetaObject::invokeMethod(
+            qApp, [&done] { done = true; }, Qt::QueuedConnection);
+        QTRY_VERIFY(done);
+    };
+
+    w.controls->N10001Click();
+    w.frame("4.00", 999);
+    settle();
+    QCOMPARE(w.dialogs.others, QStringList());
+    w.frame("4.00", 1);
+    QCOMPARE(w.table.rowCount(), std::int64_t(1000));
+    w.frame("4.01", 50);
+    settle();
+    QCOMPARE(w.dialogs.others, QStringList{notice(1000)});
+    w.frame("4.02", 50);
+    settle();
+    QCOMPARE(w.dialogs.others.size(), 1);
+    QCOMPARE(w.table.rowCount(), std::int64_t(1000));
+
+    // A higher limit: recording goes on, and its end is announced again.
+    w.controls->N50001Click();
+    w.frame("4.03", 4000);
+    QCOMPARE(w.table.rowCount(), std::int64_t(5000));
+    w.frame("4.04", 20);
+    settle();
+    QCOMPARE(w.dialogs.others, (QStringList{notice(1000), notice(5000)}));
+
+    // Rows come from a file: the table changed, the limit still holds.
+    w.model.append(w.table.row(0));
+    w.frame("4.05", 2);
+    settle();
+    QCOMPARE(w.dialogs.others, (QStringList{notice(1000), notice(5000), notice(5000)}));
+
+    // After Close Data the table fills up anew.
+    w.dialogs.answer = Dialogs::Answer::Yes;
+    w.RecordNew->click();
+    w.frame("4.06", 5000);
+    settle();
+    QCOMPARE(w.dialogs.others.size(), 3);
+    w.frame("4.07", 3);
+    settle();
+    QCOMPARE(w.dialogs.others.size(), 4);
+    QCOMPARE(w.dialogs.others.last(), notice(5000));
 }
 
 void RecorderControlsTest::repeatCheckBoxSetsTheRepeatRule() {

@@ -1,3 +1,4 @@
+#include "../record/DataFileSizeLimit.h"
 #include "ChartTestWindow.h"
 
 #include <QFile>
@@ -22,6 +23,7 @@ private slots:
     void savesBitmapOfOnScreenSize();
     void unwritablePathShowsPlatformErrorOnly_data();
     void unwritablePathShowsPlatformErrorOnly();
+    void failedWriteKeepsTheExistingPicture();
     void cancelledDialogWritesNothing();
     void enlargeCoversWindowAndSecondClickRestores();
 };
@@ -106,6 +108,42 @@ void ChartSaveTest::unwritablePathShowsPlatformErrorOnly() {
     QCOMPARE(w.Chtshow->bottomMinimum(), 1.0);
     QCOMPARE(w.control().CurrentPage(), 1);
     QCOMPARE(w.Panel19->Bt10->text(), QStringLiteral("1"));
+}
+
+void ChartSaveTest::failedWriteKeepsTheExistingPicture() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    ChartTestWindow w;
+    w.window.show();
+    w.addReadings(150, 12000);
+    const QString path = dir.filePath(QStringLiteral("chart.bmp"));
+    const QByteArray oldPicture = "BM an older picture";
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(oldPicture), oldPicture.size());
+    }
+
+    // The chart's bitmap is some 300 KiB: the write fails half-way, as on a
+    // full disk.
+    w.dialogs.nextFile.path = path;
+    {
+        DataFileSizeLimit limit(64 * 1024);
+        QVERIFY(limit.active());
+        w.Panel19->BtSave->click();
+    }
+
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), oldPicture);
+    QCOMPARE(w.dialogs.informations, QStringList());
+    QCOMPARE(w.dialogs.errors.size(), 1);
+    const QString tooLarge = QString::fromLocal8Bit(std::strerror(EFBIG));
+    QVERIFY2(w.dialogs.errors[0].contains(path) && w.dialogs.errors[0].contains(tooLarge),
+             qPrintable(w.dialogs.errors[0]));
+    // No temporary file is left beside it.
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{QStringLiteral("chart.bmp")});
 }
 
 void ChartSaveTest::cancelledDialogWritesNothing() {
