@@ -37,7 +37,13 @@ QString SystemRecordClock::timeSeparatorOf(const QString& localeName) {
     locale_t loc = newlocale(LC_TIME_MASK, name.constData(), locale_t(nullptr));
     if (loc == locale_t(nullptr)) {
         const std::optional<QLocale> known = qtLocaleFor(localeName);
-        return known ? separatorInQtTimeFormat(known->timeFormat(QLocale::LongFormat)) : QString();
+        if (!known)
+            return {};
+        // Qt's formats are written for reading ("HH 'h' mm" in fr_CA); the
+        // time column takes one mark between the fields, or the default.
+        const QString separator = separatorInQtTimeFormat(known->timeFormat(QLocale::LongFormat));
+        const bool oneMark = separator.size() == 1 && !separator[0].isLetterOrNumber() && !separator[0].isSpace();
+        return oneMark ? separator : kDefaultSeparator;
     }
     const char* format = nl_langinfo_l(T_FMT, loc);
     const QString separator = format ? separatorInTimeFormat(QString::fromUtf8(format)) : QString();
