@@ -2,6 +2,7 @@
 #include "app/TFCOMM.h"
 #include "record/DataFileActions.h"
 #include "view/LcdPanel.h"
+#include "view/ModalGate.h"
 #include "view/PrintPreview.h"
 #include "view/PrinterDialogs.h"
 #include "view/ReportActions.h"
@@ -63,7 +64,8 @@ struct Fixture : WindowFixture {
     void rejectedFrameWhileOpen() {
         QVERIFY(pty.writeToMaster("\n" + frame("12121B101")));
         QTRY_COMPARE(digits(), QByteArray("12121"));
-        FakeDialogs::keepOpenFor(100);
+        QCOMPARE(window->modalGate().pending(), std::size_t(1));
+        FakeDialogs::keepOpenFor(50);
         QVERIFY(dialogs->errors.isEmpty());
     }
 

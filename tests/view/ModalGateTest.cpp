@@ -97,6 +97,7 @@ void ModalGateTest::noticesWaitForWhatIsOpenAndKeepTheirOrder() {
         QTRY_VERIFY(ranEventLoop);
         FakeDialogs::keepOpenFor(20);
         seenWhileOpen = g.fake->log;
+        QCOMPARE(g.gate.pending(), std::size_t(2));
     };
     g.fake->whileOpen = [&](const QString& kind, const QString& text) {
         if (kind == opener || (opener == "notice" && text == "first"))
