@@ -1,39 +1,58 @@
 #pragma once
 
+#include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QString>
+
+#include <cstdint>
 
 class QWidget;
 
 namespace qm45 {
 
-class Dialogs;
+class GatedDialogs;
+class SteadyClock;
 
 // Shows an error that ended a handler in a modal box with the error icon.
 //
-// The box is opened from the top of the event loop, not from inside the
-// handler that failed: the serial poll and the HID hand-over must unwind
-// first, or the box's nested event loop would re-enter them. While a box is
-// open (or about to open) further errors are dropped; a stream of bad frames
-// would otherwise stack one modal box inside another, one stack frame deeper
-// with each.
+// Every failure reaches the user, in the order it happened: its box waits
+// behind the box or dialog of ours that is open (see ModalGate) and opens
+// from the top of the event loop, never from inside the handler that failed.
+//
+// Repeats: an error text is shown once; the same text again only after a
+// frame was accepted since its box closed, or once 5 seconds have passed
+// since its box closed. A text already waiting or on screen is not queued a
+// second time. So a meter that sends nothing but rejected frames shows one
+// box and then leaves the user at least 5 seconds after each box to reach
+// "COM Disconnect" or "Quit", while a different failure (a file that could
+// not be saved) is never held back by a frame error.
 class ErrorReport : public QObject {
     Q_OBJECT
 public:
-    ErrorReport(Dialogs& dialogs, QWidget* parent);
+    static constexpr std::int64_t kRepeatAfterMs = 5000;
+
+    ErrorReport(GatedDialogs& dialogs, const SteadyClock& clock, QWidget* parent);
 
     void report(const QString& text);
-    [[nodiscard]] bool isShowing() const { return pending_ || showing_; }
+    // A frame was decoded without an error: errors already seen may be
+    // reported again.
+    void frameAccepted();
+
+    // An error box of this report is waiting or open.
+    [[nodiscard]] bool isShowing() const;
 
 private:
-    void showPending();
+    enum class State { Waiting, Open, Closed };
+    struct Seen {
+        State state = State::Waiting;
+        std::int64_t closedAtMs = 0;
+    };
 
-    Dialogs& dialogs_;
+    GatedDialogs& dialogs_;
+    const SteadyClock& clock_;
     QPointer<QWidget> parent_;
-    QString text_;
-    bool pending_ = false;
-    bool showing_ = false;
+    QHash<QString, Seen> seen_;
 };
 
 } // namespace qm45

@@ -1,6 +1,8 @@
 #include "app/TFCOMM.h"
 
+#include "app/Application.h"
 #include "app/ErrorReport.h"
+#include "app/SteadyClock.h"
 #include "app/SystemLocale.h"
 #include "link/ConnectionControl.h"
 #include "link/HidDeviceController.h"
@@ -17,10 +19,13 @@
 #include "view/ClickablePanel.h"
 #include "view/Dialogs.h"
 #include "view/Fonts.h"
+#include "view/GatedDialogs.h"
 #include "view/JudgementPanel.h"
 #include "view/LcdPanel.h"
 #include "view/LimitJudgement.h"
+#include "view/ModalGate.h"
 #include "view/PrintPreview.h"
+#include "view/PrinterDialogs.h"
 #include "view/ReportActions.h"
 #include "view/TrendChart.h"
 
@@ -73,6 +78,12 @@ TFCOMM::TFCOMM(TFCOMMServices services) : services_(std::move(services)) {
         services_.locale = std::make_shared<LinuxSystemLocale>();
     if (!services_.recordClock)
         services_.recordClock = std::make_shared<SystemRecordClock>();
+    if (!services_.printerDialogs)
+        services_.printerDialogs = std::make_shared<NativePrinterDialogs>();
+    if (!services_.steadyClock)
+        services_.steadyClock = std::make_shared<SystemSteadyClock>();
+    modalGate_ = new ModalGate(this);
+    dialogs_ = std::make_shared<GatedDialogs>(*modalGate_, services_.dialogs);
 
     COMM2_ = std::make_unique<TSerialPortDriver>(nullptr, std::move(services_.serialPlatform),
                                                  services_.serialPorts);
@@ -84,7 +95,12 @@ TFCOMM::TFCOMM(TFCOMMServices services) : services_(std::move(services)) {
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFont(Fonts::window());
     buildLayout();
-    errorReport_ = new ErrorReport(*services_.dialogs, this);
+    errorReport_ = new ErrorReport(*dialogs_, *services_.steadyClock, this);
+    // An exception that escapes a handler of this window is reported here.
+    setUncaughtErrorHandler([report = QPointer<ErrorReport>(errorReport_)](const QString& text) {
+        if (report)
+            report->report(text);
+    });
 
     ConnectionControl::Controls controls;
     controls.BtCOM = BtCOM;
@@ -103,16 +119,16 @@ TFCOMM::TFCOMM(TFCOMMServices services) : services_(std::move(services)) {
     };
     usb.UsbIdleCount = [this] { return protocol_.frames().usbIdleCount(); };
     usb.setUsbIdleCount = [this](std::int32_t count) { protocol_.frames().setUsbIdleCount(count); };
-    connection_->attachUsb(*HidCtl_, *services_.dialogs, std::move(usb));
+    connection_->attachUsb(*HidCtl_, *dialogs_, std::move(usb));
 
     ConTimer = windowTimer(this, "ConTimer", 100, false);
     Timer1 = windowTimer(this, "Timer1", 1000, false);
     Timer2 = windowTimer(this, "Timer2", 2000, true);
-    connect(ConTimer, &QTimer::timeout, this, &TFCOMM::ConTimerTimer);
-    connect(BitBtn1, &QPushButton::clicked, this, &TFCOMM::BitBtn1Click);
+    connect(ConTimer, &QTimer::timeout, this, guarded([this] { ConTimerTimer(); }));
+    connect(BitBtn1, &QPushButton::clicked, this, guarded([this] { BitBtn1Click(); }));
 
-    chartPanel_ = new ChartPanel(ChartPanel::Widgets{Chtshow, Panel19, Panel4, Panel6, this, Timer2},
-                                 *services_.dialogs, this);
+    chartPanel_ = new ChartPanel(
+        ChartPanel::Widgets{Chtshow, Panel19, Panel4, Panel6, this, Timer2}, *dialogs_, this);
     ShowSeries = [this](int index) { chartPanel_->ShowSeries(index); };
 
     FormCreate();
@@ -124,6 +140,7 @@ TFCOMM::TFCOMM(TFCOMMServices services) : services_(std::move(services)) {
 }
 
 TFCOMM::~TFCOMM() {
+    setUncaughtErrorHandler(nullptr);
     // A save under way finishes writing before the table goes.
     dataFiles_.reset();
     report_.reset();
@@ -143,9 +160,10 @@ void TFCOMM::FormCreate() {
     protocol_.context().FullScale = 40000;
     protocol_.context().BarMax = 40;
     wireRecording();
-    COMM2_->setOnReceiveData([this](TSerialPortDriver*, const std::uint8_t* bytes, std::int32_t count) {
-        protocol_.H45ARData(bytes, count);
-    });
+    COMM2_->setOnReceiveData(
+        guarded([this](TSerialPortDriver*, const std::uint8_t* bytes, std::int32_t count) {
+            protocol_.H45ARData(bytes, count);
+        }));
     setWindowTitle(QStringLiteral("%1 Interface Program Ver: %2").arg(kProductName, kVersion));
     Chtshow->setLeftAxisRange(-FullScale(), FullScale());
 }
@@ -162,21 +180,26 @@ void TFCOMM::wireRecording() {
                                            std::move(chart));
     INDataToTable = [this] { recorder_->INDataToTable(); };
 
-    recorderControls_ = new RecorderControls({RepeatSet, RecordSI, RecordSITime, Timer1, RecordNew}, *recorder_,
-                                             *services_.dialogs, this, this);
+    recorderControls_ = new RecorderControls({RepeatSet, RecordSI, RecordSITime, Timer1, RecordNew},
+                                             *recorder_, *dialogs_, this, this);
     recorderControls_->populateRecordMenu(menuBar()->addMenu(QStringLiteral("Record")));
 
-    dataFiles_ = std::make_unique<DataFileActions>(*readingsModel_, *services_.dialogs, this,
-                                                   [this](const QString& text) { errorReport_->report(text); });
+    dataFiles_ = std::make_unique<DataFileActions>(
+        *readingsModel_, *dialogs_, this,
+        [this](const QString& text) { errorReport_->report(text); });
     dataFiles_->setProgressBar(fileProgress_);
-    connect(saveas, &QToolButton::clicked, dataFiles_.get(), &DataFileActions::saveasClick);
-    connect(OpenDataFiles, &QToolButton::clicked, dataFiles_.get(), &DataFileActions::SpeedButton2Click);
+    connect(saveas, &QToolButton::clicked, dataFiles_.get(),
+            guarded([this] { dataFiles_->saveasClick(); }));
+    connect(OpenDataFiles, &QToolButton::clicked, dataFiles_.get(),
+            guarded([this] { dataFiles_->SpeedButton2Click(); }));
 
     report_ = std::make_unique<ReportActions>(
         cds1, this,
-        ReportActions::GridHooks{[this] { readingsModel_->freeze(); }, [this] { readingsModel_->thaw(); }},
-        services_.dialogs);
-    connect(BtPrint, &QToolButton::clicked, report_.get(), &ReportActions::BtPrintClick);
+        ReportActions::GridHooks{[this] { readingsModel_->freeze(); },
+                                 [this] { readingsModel_->thaw(); }},
+        dialogs_, std::make_shared<GatedPrinterDialogs>(*modalGate_, services_.printerDialogs));
+    connect(BtPrint, &QToolButton::clicked, report_.get(),
+            guarded([this] { report_->BtPrintClick(); }));
 }
 
 std::int32_t TFCOMM::RecordNo() const { return recorder_->RecordNo(); }
@@ -288,7 +311,8 @@ void TFCOMM::showEvent(QShowEvent* event) {
 }
 
 void TFCOMM::BitBtn1Click() {
-    if (services_.dialogs->question(this, QStringLiteral("Are you sure that you want to quit this application?")) !=
+    if (dialogs_->question(
+            this, QStringLiteral("Are you sure that you want to quit this application?")) !=
         Dialogs::Answer::Yes)
         return;
     emit terminateRequested();
@@ -306,6 +330,7 @@ void TFCOMM::LcdDisplay45A(const DecodeResult& result) {
         errorReport_->report(QString::fromStdString(result.error));
         return;
     }
+    errorReport_->frameAccepted();
     if (result.scaleChanged && ShowSeries)
         ShowSeries(Panel19->BtFill->isChecked() ? 0 : 1);
 

@@ -32,15 +32,19 @@ class ClickablePanel;
 class ConnectionControl;
 class Dialogs;
 class ErrorReport;
+class GatedDialogs;
 class JudgementPanel;
 class LimitJudgement;
 class LcdPanel;
+class ModalGate;
+class PrinterDialogs;
 class ReadingsGrid;
 class ReadingsModel;
 class RecordClock;
 class Recorder;
 class RecorderControls;
 class ReportActions;
+class SteadyClock;
 class SystemLocale;
 class THidDeviceController;
 class TrendChart;
@@ -55,6 +59,8 @@ struct TFCOMMServices {
     std::shared_ptr<SystemLocale> locale;
     std::shared_ptr<HidPlatform> hidPlatform;
     std::shared_ptr<RecordClock> recordClock;
+    std::shared_ptr<PrinterDialogs> printerDialogs;
+    std::shared_ptr<SteadyClock> steadyClock;
 };
 
 // The main window and composition root: it owns every subsystem object and
@@ -79,6 +85,8 @@ public:
     [[nodiscard]] TSerialPortDriver& COMM2() { return *COMM2_; }
     [[nodiscard]] ConnectionControl& connection() { return *connection_; }
     [[nodiscard]] ErrorReport& errorReport() { return *errorReport_; }
+    // Keeps our modal boxes and dialogs from opening over one another.
+    [[nodiscard]] ModalGate& modalGate() { return *modalGate_; }
     [[nodiscard]] ChartPanel& chart() { return *chartPanel_; }
     [[nodiscard]] Recorder& recorder() { return *recorder_; }
     [[nodiscard]] ReadingsModel& readings() { return *readingsModel_; }
@@ -109,6 +117,9 @@ private:
     TFCOMMServices services_;
     MeterProtocol protocol_{*this};
     std::unique_ptr<TSerialPortDriver> COMM2_;
+    // Every subsystem gets its boxes through this one gate.
+    ModalGate* modalGate_ = nullptr;
+    std::shared_ptr<GatedDialogs> dialogs_;
 
     QString DecimalMark_;
     bool centred_ = false;

@@ -210,6 +210,7 @@ void PrintPreview::print() {
     const int last = int(std::min<std::int64_t>(pageCount(), std::numeric_limits<int>::max()));
     if (!printerDialogs_->print(this, printer(), last))
         return;
+    const std::shared_ptr<void> held = printerDialogs_->holdWhilePrinting();
     printing_ = true;
     cancelPrinting_ = false;
     updateActions();

@@ -16,9 +16,10 @@ bool NativePrinterDialogs::print(QWidget* parent, QPrinter& printer, int lastPag
     printer.setPrintRange(QPrinter::AllPages);
     printer.setCopyCount(1);
     QPrintDialog dialog(&printer, parent);
-    dialog.setOptions(
-        QAbstractPrintDialog::PrintPageRange | QAbstractPrintDialog::PrintCollateCopies |
-        QAbstractPrintDialog::PrintCurrentPage | QAbstractPrintDialog::PrintShowPageSize);
+    dialog.setOptions(QAbstractPrintDialog::PrintPageRange |
+                      QAbstractPrintDialog::PrintCollateCopies |
+                      QAbstractPrintDialog::PrintCurrentPage |
+                      QAbstractPrintDialog::PrintShowPageSize | QAbstractPrintDialog::PrintToFile);
     dialog.setMinMax(1, lastPage);
     dialog.setFromTo(1, lastPage);
     dialog.setPrintRange(QAbstractPrintDialog::AllPages);

@@ -42,6 +42,10 @@ struct Fixture : WindowFixture {
     QPushButton* COMCon() const { return child<QPushButton>("COMCon"); }
 
     void connectSerial() const { QTest::mouseClick(COMCon(), Qt::LeftButton); }
+    QByteArray digits() const {
+        const auto& d = child<LcdPanel>("Panel1")->state().digits;
+        return QByteArray(d.data(), int(d.size()));
+    }
 
     PseudoTerminal pty;
 };
@@ -66,6 +70,8 @@ private slots:
     void meterOnCom1ShowsLive();
     void lampGoesDarkOnThirdTick();
     void rejectedFrameShowsOneErrorAndBadStreamDoesNotStack();
+    void sameErrorReturnsAfterAnAcceptedFrameOrFiveSeconds();
+    void meterSendingOnlyRejectedFramesLeavesDisconnectReachable();
     void noiseAndLostBytesNeverStopTheStream();
     void missingPortConnectsSilently();
     void unpluggedPortLeavesTheProgramRunningQuietly();
@@ -349,16 +355,79 @@ void MainWindowTest::rejectedFrameShowsOneErrorAndBadStreamDoesNotStack() {
     QCOMPARE(f.dialogs->maxOpenBoxes, 1);
     // The rejected frame still lit the lamp and showed its digits.
     QVERIFY(f.lampLit()->isVisibleTo(f.window.get()));
+    QCOMPARE(f.digits(), QByteArray("39999"));
 
-    // Once the box is closed the next bad frame is reported again, and good
-    // frames decode as before. (The rejection dropped the rest of its buffer,
-    // the line feed that opens the next frame with it.)
+    // Good frames decode as before. (The rejection dropped the rest of its
+    // buffer, the line feed that opens the next frame with it.)
     f.dialogs->whileErrorOpen = nullptr;
-    QVERIFY(f.pty.writeToMaster("\n" + bad));
-    QTRY_COMPARE(f.dialogs->errors.size(), 2);
     QVERIFY(f.pty.writeToMaster("\n" + frame("123452101")));
-    QTRY_COMPARE(QString::fromStdString(f.window->currentReading().ValueText), QStringLiteral("12.345"));
+    QTRY_COMPARE(QString::fromStdString(f.window->currentReading().ValueText),
+                 QStringLiteral("12.345"));
+    QCOMPARE(f.dialogs->errors.size(), 1);
+}
+
+// The same error comes back once a frame was accepted after its box closed,
+// or 5 seconds after its box closed; not before. Each bad frame carries
+// other digits, so the replica shows that it was decoded. A rejection drops
+// the rest of its buffer, so the next frame starts with its own line feed.
+void MainWindowTest::sameErrorReturnsAfterAnAcceptedFrameOrFiveSeconds() {
+    Fixture f;
+    f.connectSerial();
+    const auto sendBad = [&f](const char* digits) {
+        return f.pty.writeToMaster("\n" + frame(QByteArray(digits) + "B101"));
+    };
+    QVERIFY(sendBad("11111"));
+    QTRY_COMPARE(f.dialogs->errors.size(), 1); // closed at once by the fake
+
+    QVERIFY(sendBad("22222"));
+    QTRY_COMPARE(f.digits(), QByteArray("22222"));
+    f.steadyClock->advance(4999);
+    QVERIFY(sendBad("33333"));
+    QTRY_COMPARE(f.digits(), QByteArray("33333"));
+    QCOMPARE(f.dialogs->errors.size(), 1);
+
+    f.steadyClock->advance(1);
+    QVERIFY(sendBad("44444"));
+    QTRY_COMPARE(f.dialogs->errors.size(), 2);
+
+    QVERIFY(sendBad("55555"));
+    QTRY_COMPARE(f.digits(), QByteArray("55555"));
     QCOMPARE(f.dialogs->errors.size(), 2);
+    QVERIFY(f.pty.writeToMaster("\n" + frame("123452101")));
+    QTRY_COMPARE(QString::fromStdString(f.window->currentReading().ValueText),
+                 QStringLiteral("12.345"));
+    QVERIFY(f.pty.writeToMaster(frame("66666B101")));
+    QTRY_COMPARE(f.dialogs->errors.size(), 3);
+    QCOMPARE(f.dialogs->maxOpenBoxes, 1);
+}
+
+// A meter that sends nothing but rejected frames, 20 a second, to a user who
+// reads each box for a tenth of a second: one box, then the window is free
+// and "COM Disconnect" closes the port.
+void MainWindowTest::meterSendingOnlyRejectedFramesLeavesDisconnectReachable() {
+    Fixture f;
+    f.window->show();
+    f.connectSerial();
+    QVERIFY(f.window->COMM2().IsOpen());
+    f.dialogs->whileErrorOpen = [] { FakeDialogs::keepOpenFor(100); };
+    int sent = 0;
+    QTimer meter;
+    QObject::connect(&meter, &QTimer::timeout, [&f, &sent] {
+        const QByteArray digits = QByteArray::number(10000 + (sent++ % 90000));
+        QVERIFY(f.pty.writeToMaster("\n" + frame(digits + "B101")));
+    });
+    meter.start(50);
+    QTRY_COMPARE(f.dialogs->errors.size(), 1);
+    // A second of the stream after the box closed, every frame decoded.
+    QTRY_VERIFY(sent >= 25 && f.dialogs->openBoxes == 0);
+    const QByteArray shownNow = f.digits();
+    QTRY_VERIFY(f.digits() != shownNow);
+    QCOMPARE(f.dialogs->errors.size(), 1);
+
+    QTest::mouseClick(f.COMCon(), Qt::LeftButton);
+    QVERIFY(!f.window->COMM2().IsOpen());
+    QCOMPARE(f.COMCon()->text(), QStringLiteral("COM Connection"));
+    meter.stop();
 }
 
 void MainWindowTest::noiseAndLostBytesNeverStopTheStream() {

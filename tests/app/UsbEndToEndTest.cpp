@@ -128,7 +128,7 @@ void UsbEndToEndTest::watchdogEndsASilentConnectionAfter1900IdleReports() {
     f.tick(2);
     QVERIFY(f.dialogs->informations.isEmpty());
     f.tick(1);
-    QCOMPARE(f.dialogs->informations, QStringList{kMeterSilent});
+    QTRY_COMPARE(f.dialogs->informations, QStringList{kMeterSilent});
     QVERIFY(!f.USBCon()->isChecked());
     QCOMPARE(f.USBCon()->text(), QStringLiteral("USB Disconnect"));
     QCOMPARE(f.idleCount(), 0);

@@ -6,6 +6,7 @@
 #include "../link/FakeHidPlatform.h"
 #include "../link/FixedPortDirectory.h"
 #include "../support/FakeDialogs.h"
+#include "../support/FakeSteadyClock.h"
 #include "../support/FixedClock.h"
 #include "../support/MeterFrames.h"
 
@@ -22,8 +23,10 @@ namespace qm45::test {
 
 // The whole main window with every seam faked: ports and HID devices only as
 // the test sets them up, message boxes answered by FakeDialogs, a fixed
-// locale and a clock standing at 09:05:03. Tests tick the lamp timer
-// themselves.
+// locale, a clock standing at 09:05:03 and a steady clock that moves only
+// when the test advances it. Tests tick the lamp timer themselves. Message
+// boxes reach FakeDialogs through the window's gate, so they open from the
+// event loop: wait for them with QTRY_.
 struct WindowFixture {
     void open(const QString& decimalMark = QStringLiteral(".")) {
         TFCOMMServices services;
@@ -32,6 +35,8 @@ struct WindowFixture {
         services.locale = std::make_shared<FixedLocale>(decimalMark);
         services.hidPlatform = hid;
         services.recordClock = std::make_shared<FixedClock>();
+        services.steadyClock = steadyClock;
+        services.printerDialogs = printerDialogs;
         window = std::make_unique<TFCOMM>(std::move(services));
         window->findChild<QTimer*>(QStringLiteral("ConTimer"))->stop();
     }
@@ -63,6 +68,8 @@ struct WindowFixture {
     std::shared_ptr<FakeDialogs> dialogs = std::make_shared<FakeDialogs>();
     std::shared_ptr<FixedPortDirectory> ports = std::make_shared<FixedPortDirectory>();
     std::shared_ptr<FakeHidPlatform> hid = std::make_shared<FakeHidPlatform>();
+    std::shared_ptr<FakeSteadyClock> steadyClock = std::make_shared<FakeSteadyClock>();
+    std::shared_ptr<PrinterDialogs> printerDialogs; // empty: the platform's
     std::unique_ptr<TFCOMM> window;
 };
 

@@ -7,10 +7,13 @@
 #include "../support/FakeDialogs.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPageRanges>
 #include <QPainter>
+#include <QPrintDialog>
 #include <QPrinter>
 #include <QRegularExpression>
 #include <QScrollArea>
@@ -121,6 +124,7 @@ private slots:
     void printsTheChosenPagesAndCopies();
     void printerThatCannotStartIsReported();
     void closingTellsOnce();
+    void platformDialogPrintsToAPdfFile();
 };
 
 void PrintPreviewTest::opensOnALargeTablePaintingOnlyThePageOnView() {
@@ -323,6 +327,51 @@ void PrintPreviewTest::closingTellsOnce() {
     action(preview, "closePreview")->trigger();
     QCOMPARE(closed.count(), 1);
     QVERIFY(!preview.isVisible());
+}
+
+// The platform's print dialog, answered as a user would on a machine
+// without a printer: "Print to File (PDF)", a file name, Print.
+void PrintPreviewTest::platformDialogPrintsToAPdfFile() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString output = dir.filePath(QStringLiteral("report.pdf"));
+    ReadingsTable table;
+    auto report = std::make_shared<CountingReport>(tableOf(table, 37 + 1));
+    auto dialogs = std::make_shared<FakeDialogs>();
+    PrintPreview preview(report, nullptr, dialogs);
+
+    QString answered;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&answered, &answer, &output] {
+        auto* dialog = qobject_cast<QPrintDialog*>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        answer.stop();
+        auto* printers = dialog->findChild<QComboBox*>(QStringLiteral("printers"));
+        auto* fileName = dialog->findChild<QLineEdit*>(QStringLiteral("filename"));
+        const int toFile =
+            printers ? printers->findText(QStringLiteral("Print to File (PDF)")) : -1;
+        if (toFile < 0 || !fileName) {
+            answered = QStringLiteral("the dialog offers no PDF file");
+            dialog->reject();
+            return;
+        }
+        printers->setCurrentIndex(toFile);
+        fileName->setText(output);
+        answered = QStringLiteral("printed to a file");
+        dialog->accept();
+    });
+    answer.start(10);
+    action(preview, "print")->trigger();
+    answer.stop();
+
+    QCOMPARE(answered, QStringLiteral("printed to a file"));
+    QCOMPARE(dialogs->errors, QStringList());
+    QCOMPARE(listed(report->printed), QStringLiteral("1,2"));
+    QFile pdf(output);
+    QVERIFY(pdf.open(QIODevice::ReadOnly));
+    QCOMPARE(pdf.read(4), QByteArray("%PDF"));
+    QCOMPARE(pdfPages(output), 2);
 }
 
 QTEST_MAIN(PrintPreviewTest)

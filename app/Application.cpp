@@ -1,0 +1,62 @@
+#include "app/Application.h"
+
+#include <cstdio>
+#include <new>
+#include <stdexcept>
+
+namespace qm45 {
+
+namespace {
+UncaughtErrorHandler& handlerSlot() {
+    static UncaughtErrorHandler handler;
+    return handler;
+}
+} // namespace
+
+void setUncaughtErrorHandler(UncaughtErrorHandler handler) {
+    handlerSlot() = std::move(handler);
+}
+
+bool hasUncaughtErrorHandler() {
+    return bool(handlerSlot());
+}
+
+QString describeException(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::bad_alloc&) {
+        return QStringLiteral("Out of memory.");
+    } catch (const std::exception& e) {
+        const QString text = QString::fromLocal8Bit(e.what());
+        return text.isEmpty() ? QStringLiteral("An unknown error occurred.") : text;
+    } catch (...) {
+        return QStringLiteral("An unknown error occurred.");
+    }
+}
+
+void reportCurrentException() noexcept {
+    try {
+        const QString text = describeException(std::current_exception());
+        // A copy: the handler may replace itself.
+        const UncaughtErrorHandler handler = handlerSlot();
+        if (handler)
+            handler(text);
+        else
+            std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    } catch (...) {
+        // Out of memory while reporting: nothing more can be done.
+    }
+}
+
+Application::Application(int& argc, char** argv) : QApplication(argc, argv) {}
+
+bool Application::notify(QObject* receiver, QEvent* event) {
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (...) {
+        reportCurrentException();
+        return false;
+    }
+}
+
+} // namespace qm45
