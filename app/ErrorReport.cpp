@@ -37,8 +37,9 @@ void ErrorReport::report(const QString& text) {
 }
 
 void ErrorReport::frameAccepted() {
+    const std::int64_t now = clock_.nowMs();
     for (auto it = seen_.begin(); it != seen_.end();) {
-        if (it->state == State::Closed)
+        if (it->state == State::Closed && now - it->closedAtMs >= kRepeatAfterFrameMs)
             it = seen_.erase(it);
         else
             ++it;

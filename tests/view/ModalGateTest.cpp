@@ -109,9 +109,9 @@ void ModalGateTest::noticesWaitForWhatIsOpenAndKeepTheirOrder() {
     if (opener == "question")
         QCOMPARE(g.dialogs.question(nullptr, QStringLiteral("Quit?")), Dialogs::Answer::No);
     else if (opener == "saveFile")
-        g.dialogs.saveFile(nullptr, {QStringLiteral("Save As"), {}, {}, {}});
+        g.dialogs.saveFile(nullptr, {QStringLiteral("Save As"), {}, {}, {}, {}});
     else if (opener == "openFile")
-        g.dialogs.openFile(nullptr, {QStringLiteral("Open"), {}, {}, {}});
+        g.dialogs.openFile(nullptr, {QStringLiteral("Open"), {}, {}, {}, {}});
     else if (opener == "notice")
         g.dialogs.information(nullptr, QStringLiteral("first"));
     else if (opener == "setup")
@@ -143,10 +143,10 @@ void ModalGateTest::questionsAndFileDialogsAnswerAtOnce() {
     QCOMPARE(g.dialogs.question(nullptr, QStringLiteral("Are you sure to delete the data?")),
              Dialogs::Answer::Yes);
     const Dialogs::FileChoice saved =
-        g.dialogs.saveFile(nullptr, {QStringLiteral("Save As"), {}, {}, {}});
+        g.dialogs.saveFile(nullptr, {QStringLiteral("Save As"), {}, {}, {}, {}});
     QCOMPARE(saved.path, QStringLiteral("/tmp/readings.xls"));
     QCOMPARE(saved.filterIndex, 1);
-    QCOMPARE(g.dialogs.openFile(nullptr, {QStringLiteral("Open"), {}, {}, {}}).path,
+    QCOMPARE(g.dialogs.openFile(nullptr, {QStringLiteral("Open"), {}, {}, {}, {}}).path,
              QStringLiteral("/tmp/readings.xls"));
     QCOMPARE(g.fake->log.size(), 3);
     QVERIFY(!g.gate.isOpen());
