@@ -1,9 +1,11 @@
 #include "app/SystemLocale.h"
 #include "app/TFCOMM.h"
 #include "link/ConnectionControl.h"
+#include "link/LinuxSerialPlatform.h"
 #include "link/SerialPortDriver.h"
 #include "view/LcdPanel.h"
 
+#include "../link/FakeSerialPlatform.h"
 #include "../link/PseudoTerminal.h"
 #include "WindowFixture.h"
 
@@ -19,21 +21,28 @@
 #include <QSignalSpy>
 #include <QStyle>
 #include <QTest>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <memory>
+#include <unistd.h>
 
 using namespace qm45;
 using qm45::test::frame;
 using qm45::test::WindowFixture;
+using qm45::test::FakeSerialPlatform;
 using qm45::test::PseudoTerminal;
 
 namespace {
 
 struct Fixture : WindowFixture {
-    explicit Fixture(const QString& decimalMark = QStringLiteral(".")) {
+    explicit Fixture(const QString& decimalMark = QStringLiteral("."),
+                     std::unique_ptr<SerialPlatform> platform = nullptr) {
         if (pty.isValid())
             ports->setDevice(1, pty.slavePath());
+        serialPlatform = std::move(platform);
         open(decimalMark);
     }
 
@@ -42,6 +51,16 @@ struct Fixture : WindowFixture {
     QPushButton* COMCon() const { return child<QPushButton>("COMCon"); }
 
     void connectSerial() const { QTest::mouseClick(COMCon(), Qt::LeftButton); }
+
+    // The serial side as nobody connected: COMCon up, the selector usable, USBCon shown.
+    void checkSerialIdle(const QString& caption) const {
+        QVERIFY(!COMCon()->isChecked());
+        QCOMPARE(COMCon()->text(), caption);
+        for (const char* name : {"BtCOM1", "BtCOM2", "BtCOM3", "BtCOM4"})
+            QVERIFY2(child<QWidget>(name)->isEnabled(), name);
+        QVERIFY(child<QWidget>("USBCon")->isVisibleTo(window.get()));
+        QVERIFY(!window->COMM2().IsOpen());
+    }
 
     PseudoTerminal pty;
 };
@@ -67,8 +86,9 @@ private slots:
     void lampGoesDarkOnThirdTick();
     void rejectedFrameShowsOneErrorAndBadStreamDoesNotStack();
     void noiseAndLostBytesNeverStopTheStream();
-    void missingPortConnectsSilently();
-    void unpluggedPortLeavesTheProgramRunningQuietly();
+    void failedConnectStaysIdleAndSaysWhy_data();
+    void failedConnectStaysIdleAndSaysWhy();
+    void unpluggedPortEndsTheConnectionWithOneMessage();
 };
 
 void MainWindowTest::startsWithCaptionAndStartupValues() {
@@ -375,33 +395,110 @@ void MainWindowTest::noiseAndLostBytesNeverStopTheStream() {
     QCOMPARE(f.child<QProgressBar>("PBar2")->value(), 12);
 }
 
-void MainWindowTest::missingPortConnectsSilently() {
-    Fixture f;
-    f.window->show();
-    QTest::mouseClick(f.child<QWidget>("BtCOM1"), Qt::LeftButton); // COM 2: not mapped
-    f.connectSerial();
-    QCOMPARE(f.COMCon()->text(), QStringLiteral("COM Disconnect"));
-    QVERIFY(!f.child<QWidget>("USBCon")->isVisible());
-    QVERIFY(!f.window->COMM2().IsOpen());
-    QTest::qWait(200);
-    QVERIFY(f.dialogs->errors.isEmpty() && f.dialogs->informations.isEmpty());
-    QVERIFY(f.lampDark()->isVisible());
+void MainWindowTest::failedConnectStaysIdleAndSaysWhy_data() {
+    QTest::addColumn<QString>("cause");
+    QTest::newRow("no such COM number") << "unmapped";
+    QTest::newRow("device node gone") << "missing";
+    QTest::newRow("in use by a live process") << "locked";
+    QTest::newRow("kernel console") << "console";
+    QTest::newRow("no permission") << "forbidden";
 }
 
-void MainWindowTest::unpluggedPortLeavesTheProgramRunningQuietly() {
+void MainWindowTest::failedConnectStaysIdleAndSaysWhy() {
+    QFETCH(QString, cause);
+    QTemporaryDir scratch;
+    QVERIFY(scratch.isValid());
+    LinuxSerialPlatform::Paths paths;
+    paths.lockDirs = {scratch.path()};
+    paths.sysfsTtyRoot = scratch.filePath(QStringLiteral("sys"));
+    FakeSerialPlatform::State fake;
+    std::unique_ptr<SerialPlatform> platform;
+    if (cause == QLatin1String("forbidden")) {
+        fake.openResult = SerialPlatform::InvalidHandle;
+        fake.openFailure.reason = SerialOpenError::NoPermission;
+        fake.openFailure.errorCode = EACCES;
+        platform = std::make_unique<FakeSerialPlatform>(fake);
+    } else {
+        platform = std::make_unique<LinuxSerialPlatform>(paths);
+    }
+    Fixture f(QStringLiteral("."), std::move(platform));
+    QVERIFY(f.pty.isValid());
+    f.window->show();
+    const QString pty = f.pty.slavePath();
+    const QString head = QStringLiteral("COM 1 (%1) cannot be opened: ").arg(pty);
+    QString expected;
+    if (cause == QLatin1String("unmapped")) {
+        QTest::mouseClick(f.child<QWidget>("BtCOM1"), Qt::LeftButton); // COM 2: not mapped
+        expected = QStringLiteral("COM 2 cannot be opened: there is no COM 2 on this machine.");
+    } else if (cause == QLatin1String("missing")) {
+        const QString gone = scratch.filePath(QStringLiteral("ttyUSB9"));
+        f.ports->setDevice(1, gone);
+        expected =
+            QStringLiteral("COM 1 (%1) cannot be opened: the device does not exist. If it is "
+                           "a USB adapter, check that it is plugged in.")
+                .arg(gone);
+    } else if (cause == QLatin1String("locked")) {
+        QFile lock(
+            QDir(scratch.path()).filePath(QStringLiteral("LCK..") + pty.mid(5).replace('/', '_')));
+        QVERIFY(lock.open(QIODevice::WriteOnly));
+        lock.write(QByteArray::number(qint64(::getppid())).rightJustified(10, ' ') + '\n');
+        lock.close();
+        QFile comm(QStringLiteral("/proc/%1/comm").arg(::getppid()));
+        QVERIFY(comm.open(QIODevice::ReadOnly));
+        expected =
+            head + QStringLiteral("it is in use by another program (process %1, %2). Close that "
+                                  "program and try again.")
+                       .arg(::getppid())
+                       .arg(QString::fromLocal8Bit(comm.readAll()).trimmed());
+    } else if (cause == QLatin1String("console")) {
+        QVERIFY(QDir().mkpath(scratch.filePath(QStringLiteral("sys/console"))));
+        QFile active(scratch.filePath(QStringLiteral("sys/console/active")));
+        QVERIFY(active.open(QIODevice::WriteOnly));
+        active.write(pty.mid(5).toUtf8() + '\n');
+        active.close();
+        expected = head + QStringLiteral("it is the system console. Choose another port.");
+    } else {
+        expected = QStringLiteral(
+            "COM 1 (/dev/fake) cannot be opened: you have no permission to use it.\n\n"
+            "Serial ports belong to the group dialout. Add your user to it:\n\n"
+            "    sudo usermod -aG dialout $USER\n\n"
+            "then log out and log in again for it to take effect.");
+        f.ports->setDevice(1, QStringLiteral("/dev/fake"));
+    }
+
+    f.connectSerial();
+    QTRY_COMPARE(f.dialogs->errors, QStringList{expected});
+    f.checkSerialIdle(QStringLiteral("COM Connect"));
+    QCOMPARE(f.dialogs->informations, QStringList{});
+    QCOMPARE(f.pty.exclusiveFlag(), 0); // the pty was never taken
+}
+
+void MainWindowTest::unpluggedPortEndsTheConnectionWithOneMessage() {
     Fixture f;
+    QVERIFY(f.pty.isValid());
     f.window->show();
     f.connectSerial();
     QVERIFY(f.pty.writeToMaster("\n" + frame("399991101")));
-    QTRY_COMPARE(QString::fromStdString(f.window->currentReading().ValueText), QStringLiteral("3.9999"));
-    f.pty.closeMaster();
-    QTest::qWait(300); // six polls of a vanished device
+    QTRY_COMPARE(QString::fromStdString(f.window->currentReading().ValueText),
+                 QStringLiteral("3.9999"));
+    QCOMPARE(f.COMCon()->text(), QStringLiteral("COM Disconnect"));
     QVERIFY(f.dialogs->errors.isEmpty());
-    QCOMPARE(QString::fromStdString(f.window->currentReading().ValueText), QStringLiteral("3.9999"));
-    f.connectSerial();
-    QCOMPARE(f.COMCon()->text(), QStringLiteral("COM Connection"));
-    QVERIFY(!f.window->COMM2().IsOpen());
-    QVERIFY(f.child<QWidget>("USBCon")->isVisible());
+
+    f.pty.closeMaster();
+    const QString expected =
+        QStringLiteral(
+            "COM 1 (%1) has gone: the serial port was disconnected. The connection is closed.")
+            .arg(f.pty.slavePath());
+    QTRY_COMPARE(f.dialogs->errors, QStringList{expected});
+    f.checkSerialIdle(QStringLiteral("COM Connection"));
+    QCOMPARE(QString::fromStdString(f.window->currentReading().ValueText),
+             QStringLiteral("3.9999"));
+    // The driver stopped polling the port it closed: more polls report nothing more.
+    QVERIFY(!f.window->COMM2().findChild<QTimer*>()->isActive());
+    for (int i = 0; i < 5; ++i)
+        f.window->COMM2().PollReceive();
+    QCoreApplication::processEvents();
+    QCOMPARE(f.dialogs->errors.size(), 1);
 }
 
 QTEST_MAIN(MainWindowTest)
