@@ -86,7 +86,9 @@ public:
     // handler the exception is dropped.
     using HandlerFailureEvent = std::function<void(THidDevice* HidDev, std::exception_ptr error)>;
     [[nodiscard]] const HandlerFailureEvent& OnHandlerFailure() const { return OnHandlerFailure_; }
-    void setOnHandlerFailure(HandlerFailureEvent handler) { OnHandlerFailure_ = std::move(handler); }
+    void setOnHandlerFailure(HandlerFailureEvent handler) {
+        OnHandlerFailure_ = std::move(handler);
+    }
     // Passed on to every device whose ReadWaitTime still equals the old value
     // (a device accepts 10..10000 only); stored as given.
     [[nodiscard]] std::int32_t DevThreadSleepTime() const { return DevThreadSleepTime_; }
