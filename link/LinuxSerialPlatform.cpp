@@ -109,14 +109,17 @@ std::int64_t pidInLock(const QString& path) {
     if (!file.open(QIODevice::ReadOnly))
         return 0;
     const QByteArray content = file.read(64);
+    // Digits first: "123\n" is four bytes as well.
+    bool ok = false;
+    const qlonglong pid = content.trimmed().toLongLong(&ok);
+    if (ok)
+        return pid > 0 ? pid : 0;
     if (content.size() == qsizetype(sizeof(std::int32_t))) {
         std::int32_t binary = 0;
         std::memcpy(&binary, content.constData(), sizeof binary);
         return binary > 0 ? binary : 0;
     }
-    bool ok = false;
-    const qlonglong pid = content.trimmed().toLongLong(&ok);
-    return ok && pid > 0 ? pid : 0;
+    return 0;
 }
 
 bool processIsAlive(std::int64_t pid) {

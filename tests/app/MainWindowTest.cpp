@@ -2,6 +2,7 @@
 #include "app/TFCOMM.h"
 #include "link/ConnectionControl.h"
 #include "link/LinuxSerialPlatform.h"
+#include "link/LinuxSerialPortDirectory.h"
 #include "link/SerialPortDriver.h"
 #include "view/LcdPanel.h"
 
@@ -11,6 +12,9 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -20,14 +24,14 @@
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QStyle>
-#include <QTest>
-#include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 
 #include <memory>
+#include <stdexcept>
 #include <unistd.h>
+#include <utility>
 
 using namespace qm45;
 using qm45::test::frame;
@@ -89,6 +93,7 @@ private slots:
     void failedConnectStaysIdleAndSaysWhy_data();
     void failedConnectStaysIdleAndSaysWhy();
     void unpluggedPortEndsTheConnectionWithOneMessage();
+    void exceptionInTheUsbFrameHandlerShowsOneErrorAndReadingGoesOn();
 };
 
 void MainWindowTest::startsWithCaptionAndStartupValues() {
@@ -401,6 +406,7 @@ void MainWindowTest::failedConnectStaysIdleAndSaysWhy_data() {
     QTest::newRow("device node gone") << "missing";
     QTest::newRow("in use by a live process") << "locked";
     QTest::newRow("kernel console") << "console";
+    QTest::newRow("this machine's console on its COM 1") << "machine console";
     QTest::newRow("no permission") << "forbidden";
 }
 
@@ -413,7 +419,14 @@ void MainWindowTest::failedConnectStaysIdleAndSaysWhy() {
     paths.sysfsTtyRoot = scratch.filePath(QStringLiteral("sys"));
     FakeSerialPlatform::State fake;
     std::unique_ptr<SerialPlatform> platform;
-    if (cause == QLatin1String("forbidden")) {
+    const QString machineCom1 = LinuxSerialPortDirectory().devicePathFor(1);
+    if (cause == QLatin1String("machine console")) {
+        // Refused before anything is opened; asked only where COM 1 is the console.
+        if (machineCom1.isEmpty() ||
+            !LinuxSerialPlatform().consoleNames().contains(QFileInfo(machineCom1).fileName()))
+            QSKIP("COM 1 of this machine is not its console");
+        platform = std::make_unique<LinuxSerialPlatform>();
+    } else if (cause == QLatin1String("forbidden")) {
         fake.openResult = SerialPlatform::InvalidHandle;
         fake.openFailure.reason = SerialOpenError::NoPermission;
         fake.openFailure.errorCode = EACCES;
@@ -457,6 +470,11 @@ void MainWindowTest::failedConnectStaysIdleAndSaysWhy() {
         active.write(pty.mid(5).toUtf8() + '\n');
         active.close();
         expected = head + QStringLiteral("it is the system console. Choose another port.");
+    } else if (cause == QLatin1String("machine console")) {
+        f.ports->setDevice(1, machineCom1);
+        expected = QStringLiteral("COM 1 (%1) cannot be opened: it is the system console. Choose "
+                                  "another port.")
+                       .arg(machineCom1);
     } else {
         expected = QStringLiteral(
             "COM 1 (/dev/fake) cannot be opened: you have no permission to use it.\n\n"
@@ -499,6 +517,39 @@ void MainWindowTest::unpluggedPortEndsTheConnectionWithOneMessage() {
         f.window->COMM2().PollReceive();
     QCoreApplication::processEvents();
     QCOMPARE(f.dialogs->errors.size(), 1);
+}
+
+void MainWindowTest::exceptionInTheUsbFrameHandlerShowsOneErrorAndReadingGoesOn() {
+    Fixture f;
+    const int cable = f.hid->add(qm45::test::FakeHidPlatform::cable());
+    // A cable input report: report ID, a status byte counting the meter bytes, the bytes.
+    const auto send = [&](const char* payload) {
+        const QByteArray bytes = frame(payload);
+        for (qsizetype at = 0; at < bytes.size(); at += 7) {
+            const QByteArray part = bytes.mid(at, 7);
+            f.hid->pushReport(cable, QByteArray(1, 0) + char(0xF0 | part.size()) + part);
+        }
+        f.hid->pushReport(cable, QByteArray::fromHex("00f0"));
+    };
+    QTest::mouseClick(f.child<QPushButton>("USBCon"), Qt::LeftButton);
+    QCOMPARE(f.child<QPushButton>("USBCon")->text(), QStringLiteral("USB Disconnect"));
+
+    // The first decoded frame switches the chart series, and that step fails.
+    bool thrown = false;
+    f.window->ShowSeries = [&thrown](int) {
+        if (!std::exchange(thrown, true))
+            throw std::runtime_error("the chart cannot switch its series");
+    };
+    send("399991101");
+    QTRY_COMPARE(f.dialogs->errors, QStringList{"the chart cannot switch its series"});
+    QVERIFY(thrown);
+
+    // The reader was released: the next frame is decoded as usual.
+    send("123452101");
+    QTRY_COMPARE(QString::fromStdString(f.window->currentReading().ValueText),
+                 QStringLiteral("12.345"));
+    QCOMPARE(f.dialogs->errors.size(), 1);
+    QVERIFY(f.child<QPushButton>("USBCon")->isChecked());
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -191,16 +191,20 @@ void LinuxSerialPlatformTest::secondOpenerIsRefusedEvenWithoutTheExclusiveFlag()
 void LinuxSerialPlatformTest::lockOfALiveProcessRefusesThePort_data() {
     QTest::addColumn<int>("dir");
     QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<qint64>("pid");
     const qint64 parent = ::getppid();
-    QTest::newRow("ASCII pid in the first directory") << 0 << asciiPid(parent);
-    QTest::newRow("ASCII pid in the second directory") << 1 << asciiPid(parent);
-    QTest::newRow("binary pid") << 0 << binaryPid(parent);
-    QTest::newRow("unpadded pid") << 1 << QByteArray::number(parent);
+    QTest::newRow("ASCII pid in the first directory") << 0 << asciiPid(parent) << parent;
+    QTest::newRow("ASCII pid in the second directory") << 1 << asciiPid(parent) << parent;
+    QTest::newRow("binary pid") << 0 << binaryPid(parent) << parent;
+    QTest::newRow("unpadded pid") << 1 << QByteArray::number(parent) << parent;
+    // Four bytes, as a binary pid is, but digits.
+    QTest::newRow("short ASCII pid of init") << 0 << QByteArray("  1\n") << qint64(1);
 }
 
 void LinuxSerialPlatformTest::lockOfALiveProcessRefusesThePort() {
     QFETCH(int, dir);
     QFETCH(QByteArray, content);
+    QFETCH(qint64, pid);
     LockRig rig;
     QVERIFY2(rig.pty.isValid(), "no pseudo-terminal available");
     QVERIFY(rig.writeLock(dir, content));
@@ -210,8 +214,8 @@ void LinuxSerialPlatformTest::lockOfALiveProcessRefusesThePort() {
     QCOMPARE(result.handle, SerialPlatform::InvalidHandle);
     QCOMPARE(result.failure.reason, SerialOpenError::InUse);
     QCOMPARE(result.failure.device, rig.pty.slavePath());
-    QCOMPARE(qint64(result.failure.pid), qint64(::getppid()));
-    QCOMPARE(result.failure.command, commandOf(::getppid()));
+    QCOMPARE(qint64(result.failure.pid), pid);
+    QCOMPARE(result.failure.command, commandOf(pid));
     QCOMPARE(rig.pty.exclusiveFlag(), 0); // never opened
     // The other program's lock is left as it was.
     QFile lock(rig.lockPath(dir));
