@@ -44,6 +44,8 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <exception>
+
 namespace qm45 {
 
 namespace {
@@ -60,6 +62,17 @@ QToolButton* smallButton(QWidget* parent, const char* name, const QString& hint,
     b->setAutoRaise(true);
     b->setGeometry(left, top, 22, 21);
     return b;
+}
+
+// The text the general error report shows for an exception.
+QString errorText(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return QString::fromLocal8Bit(e.what());
+    } catch (...) {
+        return QStringLiteral("Unknown error");
+    }
 }
 
 QTimer* windowTimer(QObject* parent, const char* name, int interval, bool singleShot) {
@@ -108,11 +121,15 @@ TFCOMM::TFCOMM(TFCOMMServices services) : services_(std::move(services)) {
     controls.USBCon = USBCon;
     controls.CONok = Panel4->CONok;
     controls.CONokN = Panel4->CONokN;
-    connection_ = std::make_unique<ConnectionControl>(controls, *COMM2_);
+    connection_ =
+        std::make_unique<ConnectionControl>(controls, *COMM2_, nullptr, services_.dialogs.get());
 
     // The controller lists the system's HID devices at once; attaching the USB
     // half reports them and builds the device list, before FormCreate.
     HidCtl_ = std::make_unique<THidDeviceController>(services_.hidPlatform);
+    // An exception from the USB frame handler ends that report only.
+    HidCtl_->setOnHandlerFailure(
+        [this](THidDevice*, std::exception_ptr error) { errorReport_->report(errorText(error)); });
     ConnectionControl::UsbHooks usb;
     usb.HidData45A = [this](std::uint8_t reportId, const std::uint8_t* bytes, std::uint16_t count) {
         protocol_.HidData45A(reportId, bytes, count);

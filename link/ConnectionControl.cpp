@@ -8,6 +8,8 @@
 
 #include <QAbstractButton>
 
+#include <cstring>
+
 namespace qm45 {
 
 namespace {
@@ -33,8 +35,8 @@ constexpr std::array<std::uint8_t, 10> kCableSetup = {0x00, 0x60, 0x09, 0x00, 0x
 } // namespace
 
 ConnectionControl::ConnectionControl(const Controls& controls, TSerialPortDriver& COMM2,
-                                     QObject* parent)
-    : QObject(parent), c_(controls), COMM2_(COMM2) {
+                                     QObject* parent, Dialogs* dialogs)
+    : QObject(parent), c_(controls), COMM2_(COMM2), dialogs_(dialogs) {
     connect(c_.BtCOM[0], &ClickablePanel::clicked, this, &ConnectionControl::COM21Click);
     connect(c_.BtCOM[1], &ClickablePanel::clicked, this, &ConnectionControl::COM31Click);
     connect(c_.BtCOM[2], &ClickablePanel::clicked, this, &ConnectionControl::COM41Click);
@@ -42,9 +44,13 @@ ConnectionControl::ConnectionControl(const Controls& controls, TSerialPortDriver
     for (int i = 0; i < 4; ++i)
         c_.BtCOM[i]->setHintProvider([this, i] { return portHint(i); });
     connect(c_.COMCon, &QAbstractButton::clicked, this, &ConnectionControl::COMConClick);
+    COMM2_.setOnPortLost([this](TSerialPortDriver* sender, const QString& device) {
+        COMM2PortLost(sender, device);
+    });
 }
 
 ConnectionControl::~ConnectionControl() {
+    COMM2_.setOnPortLost({});
     if (!HidCtl_)
         return;
     // Reports served while the readers stop must not reach a window that is
@@ -64,10 +70,18 @@ void ConnectionControl::attachUsb(THidDeviceController& HidCtl, Dialogs& dialogs
     HidCtl_->setOnDeviceChange(THidNotifyEvent(this, &ConnectionControl::HidCtlDeviceChange));
 }
 
-void ConnectionControl::COM11Click() { selectPort(0); }
-void ConnectionControl::COM21Click() { selectPort(1); }
-void ConnectionControl::COM31Click() { selectPort(2); }
-void ConnectionControl::COM41Click() { selectPort(3); }
+void ConnectionControl::COM11Click() {
+    selectPort(0);
+}
+void ConnectionControl::COM21Click() {
+    selectPort(1);
+}
+void ConnectionControl::COM31Click() {
+    selectPort(2);
+}
+void ConnectionControl::COM41Click() {
+    selectPort(3);
+}
 
 void ConnectionControl::selectPort(int index) {
     for (int i = 0; i < 4; ++i)
@@ -86,15 +100,78 @@ QString ConnectionControl::portHint(int index) const {
 void ConnectionControl::COMConClick() {
     const bool down = c_.COMCon->isChecked();
     if (down) {
-        // A port that is missing or busy fails silently: the lamp simply stays dark.
-        (void)COMM2_.OpenPort();
-    } else {
-        COMM2_.ClosePort();
+        if (!COMM2_.OpenPort()) {
+            // Nothing changes but the button, which pops up again.
+            c_.COMCon->setChecked(false);
+            showError(openFailureText(int(COMM2_.ComPort()) + 1, COMM2_.LastOpenFailure()));
+            return;
+        }
+        for (ClickablePanel* panel : c_.BtCOM)
+            panel->setEnabled(false);
+        c_.USBCon->setVisible(false);
+        c_.COMCon->setText(QStringLiteral("COM Disconnect"));
+        return;
     }
+    COMM2_.ClosePort();
+    showSerialIdle();
+}
+
+void ConnectionControl::showSerialIdle() {
     for (ClickablePanel* panel : c_.BtCOM)
-        panel->setEnabled(!down);
-    c_.USBCon->setVisible(!down);
-    c_.COMCon->setText(down ? QStringLiteral("COM Disconnect") : QStringLiteral("COM Connection"));
+        panel->setEnabled(true);
+    c_.USBCon->setVisible(true);
+    c_.COMCon->setText(QStringLiteral("COM Connection"));
+}
+
+void ConnectionControl::COMM2PortLost(TSerialPortDriver*, const QString& device) {
+    // The driver has closed the port already: the same state as after a click.
+    c_.COMCon->setChecked(false);
+    showSerialIdle();
+    showError(portLostText(int(COMM2_.ComPort()) + 1, device));
+}
+
+QString ConnectionControl::openFailureText(int comNumber, const SerialOpenFailure& failure) {
+    const QString port = QStringLiteral("COM %1").arg(comNumber);
+    if (failure.device.isEmpty())
+        return tr("%1 cannot be opened: there is no %1 on this machine.").arg(port);
+    const QString head = tr("%1 (%2) cannot be opened: ").arg(port, failure.device);
+    switch (failure.reason) {
+    case SerialOpenError::NoSuchDevice:
+        return head + tr("the device does not exist. If it is a USB adapter, check that it is "
+                         "plugged in.");
+    case SerialOpenError::NotSerial:
+        return head + tr("it is not a serial port.");
+    case SerialOpenError::InUse:
+        if (failure.pid > 0 && !failure.command.isEmpty())
+            return head + tr("it is in use by another program (process %1, %2). Close that "
+                             "program and try again.")
+                              .arg(failure.pid)
+                              .arg(failure.command);
+        if (failure.pid > 0)
+            return head + tr("it is in use by another program (process %1). Close that program "
+                             "and try again.")
+                              .arg(failure.pid);
+        return head + tr("it is in use by another program. Close that program and try again.");
+    case SerialOpenError::Console:
+        return head + tr("it is the system console. Choose another port.");
+    case SerialOpenError::NoPermission:
+        return head + tr("you have no permission to use it.\n\n"
+                         "Serial ports belong to the group dialout. Add your user to it:\n\n"
+                         "    sudo usermod -aG dialout $USER\n\n"
+                         "then log out and log in again for it to take effect.");
+    case SerialOpenError::None:
+    case SerialOpenError::Other:
+        break;
+    }
+    if (failure.errorCode != 0)
+        return head + QString::fromLocal8Bit(std::strerror(failure.errorCode)) + QLatin1Char('.');
+    return head + tr("the system refused it.");
+}
+
+QString ConnectionControl::portLostText(int comNumber, const QString& device) {
+    return tr("COM %1 (%2) has gone: the serial port was disconnected. The connection is closed.")
+        .arg(comNumber)
+        .arg(device);
 }
 
 void ConnectionControl::ConTimerTimer() {
@@ -129,6 +206,11 @@ void ConnectionControl::setLampLit(bool lit) {
 void ConnectionControl::showInformation(const QString& text) {
     if (dialogs_)
         dialogs_->information(c_.USBCon->window(), text);
+}
+
+void ConnectionControl::showError(const QString& text) {
+    if (dialogs_)
+        dialogs_->error(c_.COMCon->window(), text);
 }
 
 THidDevice* ConnectionControl::selectedEntryDevice() const {

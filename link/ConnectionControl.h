@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/SerialPlatform.h"
+
 #include <QObject>
 #include <QString>
 
@@ -60,7 +62,10 @@ public:
     // the USB connection.
     static constexpr std::int32_t kUsbIdleLimit = 1900;
 
-    ConnectionControl(const Controls& controls, TSerialPortDriver& COMM2, QObject* parent = nullptr);
+    // The dialogs (if given) tell the user why a serial port cannot be opened
+    // or has gone; they must outlive this object.
+    ConnectionControl(const Controls& controls, TSerialPortDriver& COMM2, QObject* parent = nullptr,
+                      Dialogs* dialogs = nullptr);
     // Releases the devices it holds (their readers stop first).
     ~ConnectionControl() override;
 
@@ -75,8 +80,16 @@ public:
     void COM31Click(); // on BtCOM2
     void COM41Click(); // on BtCOM3
 
-    // After the click has toggled COMCon.
+    // After the click has toggled COMCon. A port that cannot be opened puts
+    // COMCon back up and says why.
     void COMConClick();
+    // COMM2's OnPortLost: the open port has gone. Back to idle, as after a
+    // click, and the user is told.
+    void COMM2PortLost(TSerialPortDriver* Sender, const QString& device);
+
+    // The text telling the user why "COM n" could not be opened.
+    [[nodiscard]] static QString openFailureText(int comNumber, const SerialOpenFailure& failure);
+    [[nodiscard]] static QString portLostText(int comNumber, const QString& device);
 
     // After the click has toggled USBCon.
     void USBConClick();
@@ -117,6 +130,8 @@ private:
     [[nodiscard]] THidDevice* selectedEntryDevice() const;
     void releaseDeviceList();
     void showInformation(const QString& text);
+    void showError(const QString& text);
+    void showSerialIdle();
 
     Controls c_;
     TSerialPortDriver& COMM2_;

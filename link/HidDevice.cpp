@@ -3,6 +3,8 @@
 #include "link/HidControllerError.h"
 #include "link/HidDeviceController.h"
 
+#include <QTimer>
+
 #include <algorithm>
 
 namespace qm45 {
@@ -166,6 +168,17 @@ void THidDevice::stopReader() {
     }
     // Stopped from inside its own handler: it ends once that handler returns.
     Reader_.release()->detach();
+}
+
+void THidDevice::readerLost() {
+    // Called inside the reader's own hand-over: the reader is only told to
+    // end. The handler stays, so the holder sees its connection end as after
+    // an unplug, once the controller's report makes it rebuild.
+    stopReader();
+    if (Controller_) {
+        THidDeviceController* controller = Controller_;
+        QTimer::singleShot(0, controller, [controller] { controller->DeviceLost(); });
+    }
 }
 
 bool THidDevice::SendFeatureReport(const std::uint8_t* buffer, std::size_t size) {

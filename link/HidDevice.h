@@ -66,8 +66,12 @@ public:
 
     [[nodiscard]] bool isReading() const { return Reader_ != nullptr; }
 
+    // The controller that made the device; none once it is gone.
+    [[nodiscard]] THidDeviceController* Controller() const { return Controller_; }
+
 private:
     friend class THidDeviceController;
+    friend class THidDeviceReadThread;
 
     // Throws EControllerError "device cannot be opened" / "device cannot be identified".
     THidDevice(HidInterface info, THidDeviceController* controller,
@@ -82,6 +86,9 @@ private:
     void closeQueryHandle();
     void startReaderIfReady();
     void stopReader();
+    // From the reader's last hand-over: its reads kept failing as on a device
+    // that has gone. Reading ends and the controller is asked to rescan.
+    void readerLost();
     // The device has disappeared: handles closed, Attached false, UnplugHandler
     // told once and cleared. A running reader is not stopped.
     void Unplug();

@@ -5,6 +5,7 @@
 #include "link/LinuxHidPlatform.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace qm45 {
 
@@ -159,10 +160,16 @@ void THidDeviceController::runDeviceChange() {
         }
     }
 
-    if (changed || !FirstReportDone_) {
+    const bool forced = std::exchange(ForceReport_, false);
+    if (changed || forced || !FirstReportDone_) {
         if (const THidNotifyEvent handler = OnDeviceChange_)
             handler(this);
     }
+}
+
+void THidDeviceController::DeviceLost() {
+    ForceReport_ = true;
+    DeviceChange();
 }
 
 std::int32_t THidDeviceController::EnumerateDevices() {

@@ -6,6 +6,8 @@
 #include <QObject>
 
 #include <cstdint>
+#include <exception>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -41,6 +43,11 @@ public:
     // highest index down, then every arrival (OnArrival) in scan order, then
     // OnDeviceChange once if anything changed or nothing has been reported yet.
     void DeviceChange();
+    // A reader found its device gone (its reads keep failing as after an
+    // unplug) though no change was signalled: rescans like DeviceChange and
+    // reports OnDeviceChange whether or not the scan saw a difference, so that
+    // holders rebuild their lists and stop reading, as after an unplug.
+    void DeviceLost();
     // Calls OnEnumerate for each attached device in list order with its list
     // index, until the handler returns false. Returns the number of calls.
     std::int32_t EnumerateDevices();
@@ -73,6 +80,15 @@ public:
     void setOnDeviceDataError(THidDataErrorEvent handler);
     [[nodiscard]] const THidPlugEvent& OnDeviceUnplug() const { return OnDeviceUnplug_; }
     void setOnDeviceUnplug(THidPlugEvent handler);
+    // Told about an exception that escaped a device's data or error handler
+    // during a hand-over from its reader. It is caught on the main thread,
+    // the reader is released (and reads on), then this runs; without a
+    // handler the exception is dropped.
+    using HandlerFailureEvent = std::function<void(THidDevice* HidDev, std::exception_ptr error)>;
+    [[nodiscard]] const HandlerFailureEvent& OnHandlerFailure() const { return OnHandlerFailure_; }
+    void setOnHandlerFailure(HandlerFailureEvent handler) {
+        OnHandlerFailure_ = std::move(handler);
+    }
     // Passed on to every device whose ReadWaitTime still equals the old value
     // (a device accepts 10..10000 only); stored as given.
     [[nodiscard]] std::int32_t DevThreadSleepTime() const { return DevThreadSleepTime_; }
@@ -92,8 +108,10 @@ private:
     THidDataEvent OnDeviceData_;
     THidDataErrorEvent OnDeviceDataError_;
     THidPlugEvent OnDeviceUnplug_;
+    HandlerFailureEvent OnHandlerFailure_;
     std::int32_t DevThreadSleepTime_ = 100;
     bool FirstReportDone_ = false;
+    bool ForceReport_ = false; // DeviceLost: report even an unchanged scan
 
     // A change signal that arrives while a handler of DeviceChange runs a
     // nested event loop is not served in the middle of the list walk; the

@@ -1,12 +1,16 @@
 #include "link/HidDeviceReadThread.h"
 
 #include "link/HidDevice.h"
+#include "link/HidDeviceController.h"
 
 #include <QCoreApplication>
+#include <QPointer>
 #include <QSocketNotifier>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <exception>
 
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -27,6 +31,14 @@ bool abandonInstalled = false; // main thread only
 // inside a long wait slice after that is left to end with the process: it
 // touches only its own objects, which are never freed.
 constexpr std::chrono::milliseconds kExitWait{500};
+
+// Refusals in a row, each saying the device has gone, after which the reader
+// stops trying. One such error alone can be a hiccup of the device.
+constexpr int kGoneAfter = 3;
+
+bool saysGone(std::uint32_t error) {
+    return error == EIO || error == ENODEV || error == ENXIO;
+}
 
 } // namespace
 
@@ -110,20 +122,38 @@ void THidDeviceReadThread::run() {
         }
     };
 
+    int goneInARow = 0;
+    // A refused request: reported, then one slice of rest. False when the
+    // reader is to end, also because the device has gone.
+    const auto refused = [&](std::uint32_t error, bool countsAsGone) {
+        if (!handOver(Pending::Error, 0, error))
+            return false;
+        goneInARow = countsAsGone && saysGone(error) ? goneInARow + 1 : 0;
+        if (goneInARow >= kGoneAfter) {
+            closeRead();
+            (void)handOver(Pending::Lost, 0, error);
+            return false;
+        }
+        backOff();
+        return true;
+    };
+
     while (!stopRequested_.load()) {
         std::fill(buffer_.begin(), buffer_.end(), std::uint8_t(0));
         // The handle belongs to this thread: closing it from the main thread
         // while a read waits on it could hand its number to another open file.
         if (!source_->accessible.load()) {
             closeRead();
-            if (!handOver(Pending::Error, 0, HidPlatform::NotAccessibleError))
+            // The controller has seen the device go already; its holder will
+            // stop this reader.
+            if (!refused(HidPlatform::NotAccessibleError, false))
                 break;
             continue;
         }
         if (readHandle == HidPlatform::InvalidHandle) {
             const HidOpenResult opened = platform.open(source_->interface, HidAccess::Read);
             if (opened.handle == HidPlatform::InvalidHandle) {
-                if (!handOver(Pending::Error, 0, opened.error))
+                if (!refused(opened.error, true))
                     break;
                 continue;
             }
@@ -138,10 +168,11 @@ void THidDeviceReadThread::run() {
         if (result.status == HidReadResult::Status::Pending)
             break; // stopped between slices; the unfinished read consumed nothing
         if (result.status == HidReadResult::Status::Refused) {
-            if (!handOver(Pending::Error, 0, result.error))
+            if (!refused(result.error, true))
                 break;
             continue;
         }
+        goneInARow = 0;
         const auto bytes = std::clamp<std::int64_t>(result.bytes, 0, std::int64_t(buffer_.size()));
         if (bytes > 0 && !handOver(Pending::Data, std::int32_t(bytes), 0))
             break;
@@ -173,6 +204,12 @@ bool THidDeviceReadThread::handOver(Pending kind, std::int32_t bytes, std::uint3
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [this] { return pending_ == Pending::None || abandoned_; });
     return !abandoned_;
+}
+
+void THidDeviceReadThread::backOff() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait_for(lock, std::chrono::milliseconds(source_->readWaitTime.load()),
+                      [this] { return stopRequested_.load() || abandoned_; });
 }
 
 void THidDeviceReadThread::wakeMainThread() {
@@ -212,23 +249,38 @@ void THidDeviceReadThread::serve(std::unique_lock<std::mutex>& lock) {
         pending_ = Pending::None;
         changed_.notify_all();
     };
+    // An exception from a handler ends only that handler: caught here, on
+    // the main thread, so that the reader is released before anyone hears of
+    // it. The controller is held weakly: the handler may destroy it.
+    QPointer<THidDeviceController> controller = device_ ? device_->Controller() : nullptr;
+    THidDevice* const servedDevice = device_;
+    std::exception_ptr failure;
     try {
         if (THidDevice* device = device_) {
             if (kind == Pending::Data) {
                 const THidDataEvent handler = device->DataHandler();
                 if (handler)
                     handler(device, buffer_[0], buffer_.data() + 1, std::uint16_t(bytes - 1));
-            } else {
+            } else if (kind == Pending::Error) {
                 const THidDataErrorEvent handler = device->DataErrorHandler();
                 if (handler)
                     handler(device, error);
+            } else {
+                device->readerLost();
             }
         }
     } catch (...) {
-        finish();
-        throw;
+        failure = std::current_exception();
     }
     finish();
+    if (!failure)
+        return;
+    lock.unlock();
+    if (controller) {
+        if (const THidDeviceController::HandlerFailureEvent report = controller->OnHandlerFailure())
+            report(device_ == servedDevice ? servedDevice : nullptr, failure);
+    }
+    lock.lock();
 }
 
 bool THidDeviceReadThread::stop() {
@@ -236,6 +288,8 @@ bool THidDeviceReadThread::stop() {
     if (!thread_.joinable())
         return true; // never started, or ended at the program's end
     std::unique_lock<std::mutex> lock(mutex_);
+    // A reader resting after a refused request wakes at once.
+    changed_.notify_all();
     while (!finished_) {
         if (pending_ != Pending::None) {
             if (serving_)

@@ -21,6 +21,13 @@ class THidDevice;
 // Reads one device's input reports on its own thread and hands each one to
 // the main thread, waiting there until the device's handler has returned.
 //
+// A refused request is handed over as an error and followed by one wait
+// slice before the next, so a failing device never spins the reader. Three
+// refusals in a row that say the device has gone (EIO, ENODEV, ENXIO) end the
+// reader: the device asks its controller to rescan (THidDevice::readerLost).
+// An exception from a handler is caught in the hand-over; the reader is
+// released first, then the controller's OnHandlerFailure is told.
+//
 // The reader thread touches only the Source, the hand-over state under
 // mutex_, its report buffer (while no hand-over is pending), its read handle
 // and the wake descriptor. It never calls Qt: it tells the main thread about a
@@ -71,12 +78,14 @@ public:
     [[nodiscard]] std::size_t reportLength() const { return buffer_.size(); }
 
 private:
-    enum class Pending { None, Data, Error };
+    enum class Pending { None, Data, Error, Lost };
 
     // Reader thread.
     void run();
     // False when the reader is to end instead.
     bool handOver(Pending kind, std::int32_t bytes, std::uint32_t error);
+    // After a refused request: one wait slice, cut short by a stop.
+    void backOff();
     void wakeMainThread();
     // Main thread.
     void onWake();

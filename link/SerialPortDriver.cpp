@@ -38,9 +38,23 @@ bool TSerialPortDriver::OpenPort() {
     if (IsOpen())
         return true;
     const QString device = devicePathFor(ComPort_);
-    Handle_ = device.isEmpty() ? SerialPlatform::InvalidHandle : Platform_->openExclusive(device);
-    if (!IsOpen())
+    if (device.isEmpty()) {
+        Handle_ = SerialPlatform::InvalidHandle;
+        LastOpenFailure_ = {};
+        LastOpenFailure_.reason = SerialOpenError::NoSuchDevice;
         return false;
+    }
+    const SerialPlatform::OpenResult opened = Platform_->openExclusive(device);
+    Handle_ = opened.handle;
+    LastOpenFailure_ = opened.failure;
+    if (!IsOpen()) {
+        if (LastOpenFailure_.reason == SerialOpenError::None)
+            LastOpenFailure_.reason = SerialOpenError::Other;
+        LastOpenFailure_.device = device;
+        return false;
+    }
+    LastOpenFailure_ = {};
+    OpenDevice_ = device;
     ApplyLineSettings();
     Platform_->setTimeouts(*Handle_, kReadTimeouts);
     startPolling();
@@ -87,12 +101,18 @@ void TSerialPortDriver::PurgeBuffers(bool input, bool output) {
 void TSerialPortDriver::PollReceive() {
     if (!IsOpen())
         return;
-    // A failed read (an unplugged adapter, a pty whose master has gone) is
-    // reported nowhere, by design: the port stays open and polling goes on
-    // at the timer's pace until the user closes it; the link lamp going dark
-    // is the only sign.
+    // A failed read delivers nothing and polling goes on. A port that has
+    // gone (an unplugged adapter, a pty whose master has closed) is closed
+    // here, which stops the polling, and reported once.
     const std::int32_t count = Platform_->read(*Handle_, ReceiveBuffer_.data(),
                                                static_cast<std::int32_t>(ReceiveBuffer_.size()));
+    if (count == SerialPlatform::PortGone) {
+        ClosePort();
+        // Copied: the handler may replace itself or reopen the port.
+        if (const TComPortLostEvent handler = OnPortLost_)
+            handler(this, OpenDevice_);
+        return;
+    }
     if (count > 0 && OnReceiveData_)
         OnReceiveData_(this, ReceiveBuffer_.data(), count);
 }
@@ -163,6 +183,10 @@ void TSerialPortDriver::setEnableDTROnOpen(bool enable) {
 
 void TSerialPortDriver::setOnReceiveData(TComPortReceiveDataEvent handler) {
     OnReceiveData_ = std::move(handler);
+}
+
+void TSerialPortDriver::setOnPortLost(TComPortLostEvent handler) {
+    OnPortLost_ = std::move(handler);
 }
 
 QString TSerialPortDriver::devicePathFor(TComPortNumber port) const {

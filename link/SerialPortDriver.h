@@ -46,6 +46,10 @@ class TSerialPortDriver;
 using TComPortReceiveDataEvent = std::function<void(
     TSerialPortDriver* Sender, const std::uint8_t* DataPtr, std::int32_t DataSize)>;
 
+// The open port has gone (adapter pulled out, line hung up). The driver has
+// closed it already; device is the path it had opened.
+using TComPortLostEvent = std::function<void(TSerialPortDriver* Sender, const QString& device)>;
+
 // Opens COM1..COM4 and polls it from a timer. Lives on the main thread: every
 // method, every tick and every OnReceiveData call run there, so nothing is
 // locked. The driver only receives.
@@ -62,8 +66,13 @@ public:
     TSerialPortDriver& operator=(const TSerialPortDriver&) = delete;
 
     // True when the port is open, also when it already was (nothing is redone
-    // then). False for a missing or busy port, without any message.
+    // then). False for a missing, busy or forbidden port, without any message;
+    // LastOpenFailure says why.
     bool OpenPort();
+    // Why the last OpenPort failed; reason None after one that succeeded.
+    [[nodiscard]] const SerialOpenFailure& LastOpenFailure() const { return LastOpenFailure_; }
+    // The device the open port uses, or the last one it used.
+    [[nodiscard]] const QString& OpenDevice() const { return OpenDevice_; }
     void ClosePort();
     [[nodiscard]] bool IsOpen() const;
     // Writes the line settings to the open port and discards whatever is queued
@@ -114,6 +123,11 @@ public:
     [[nodiscard]] const TComPortReceiveDataEvent& OnReceiveData() const { return OnReceiveData_; }
     void setOnReceiveData(TComPortReceiveDataEvent handler);
 
+    // Told once when the open port disappears; the port is closed by then.
+    // A port that merely goes quiet is not lost.
+    [[nodiscard]] const TComPortLostEvent& OnPortLost() const { return OnPortLost_; }
+    void setOnPortLost(TComPortLostEvent handler);
+
     // The device "COM n" opens right now, e.g. "/dev/ttyUSB0", or empty when
     // there is no such port. Used for the selector's hint.
     [[nodiscard]] QString devicePathFor(TComPortNumber port) const;
@@ -136,6 +150,9 @@ private:
     std::uint16_t ComPortPollingDelay_ = 50;
     bool EnableDTROnOpen_ = true;
     TComPortReceiveDataEvent OnReceiveData_;
+    TComPortLostEvent OnPortLost_;
+    SerialOpenFailure LastOpenFailure_;
+    QString OpenDevice_;
 
     // Empty until the first OpenPort; the platform's invalid value after a failed one.
     std::optional<SerialPlatform::Handle> Handle_;

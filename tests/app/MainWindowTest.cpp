@@ -1,14 +1,20 @@
 #include "app/SystemLocale.h"
 #include "app/TFCOMM.h"
 #include "link/ConnectionControl.h"
+#include "link/LinuxSerialPlatform.h"
+#include "link/LinuxSerialPortDirectory.h"
 #include "link/SerialPortDriver.h"
 #include "view/LcdPanel.h"
 
+#include "../link/FakeSerialPlatform.h"
 #include "../link/PseudoTerminal.h"
 #include "WindowFixture.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -18,22 +24,29 @@
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QStyle>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include <memory>
+#include <stdexcept>
+#include <unistd.h>
+#include <utility>
 
 using namespace qm45;
 using qm45::test::frame;
 using qm45::test::WindowFixture;
+using qm45::test::FakeSerialPlatform;
 using qm45::test::PseudoTerminal;
 
 namespace {
 
 struct Fixture : WindowFixture {
-    explicit Fixture(const QString& decimalMark = QStringLiteral(".")) {
+    explicit Fixture(const QString& decimalMark = QStringLiteral("."),
+                     std::unique_ptr<SerialPlatform> platform = nullptr) {
         if (pty.isValid())
             ports->setDevice(1, pty.slavePath());
+        serialPlatform = std::move(platform);
         open(decimalMark);
     }
 
@@ -45,6 +58,16 @@ struct Fixture : WindowFixture {
     QByteArray digits() const {
         const auto& d = child<LcdPanel>("Panel1")->state().digits;
         return QByteArray(d.data(), int(d.size()));
+    }
+
+    // The serial side as nobody connected: COMCon up, the selector usable, USBCon shown.
+    void checkSerialIdle(const QString& caption) const {
+        QVERIFY(!COMCon()->isChecked());
+        QCOMPARE(COMCon()->text(), caption);
+        for (const char* name : {"BtCOM1", "BtCOM2", "BtCOM3", "BtCOM4"})
+            QVERIFY2(child<QWidget>(name)->isEnabled(), name);
+        QVERIFY(child<QWidget>("USBCon")->isVisibleTo(window.get()));
+        QVERIFY(!window->COMM2().IsOpen());
     }
 
     PseudoTerminal pty;
@@ -73,8 +96,10 @@ private slots:
     void sameErrorReturnsAfterAnAcceptedFrameOrFiveSeconds();
     void meterSendingOnlyRejectedFramesLeavesDisconnectReachable();
     void noiseAndLostBytesNeverStopTheStream();
-    void missingPortConnectsSilently();
-    void unpluggedPortLeavesTheProgramRunningQuietly();
+    void failedConnectStaysIdleAndSaysWhy_data();
+    void failedConnectStaysIdleAndSaysWhy();
+    void unpluggedPortEndsTheConnectionWithOneMessage();
+    void exceptionInTheUsbFrameHandlerShowsOneErrorAndReadingGoesOn();
 };
 
 void MainWindowTest::startsWithCaptionAndStartupValues() {
@@ -452,33 +477,156 @@ void MainWindowTest::noiseAndLostBytesNeverStopTheStream() {
     QCOMPARE(f.child<QProgressBar>("PBar2")->value(), 12);
 }
 
-void MainWindowTest::missingPortConnectsSilently() {
-    Fixture f;
-    f.window->show();
-    QTest::mouseClick(f.child<QWidget>("BtCOM1"), Qt::LeftButton); // COM 2: not mapped
-    f.connectSerial();
-    QCOMPARE(f.COMCon()->text(), QStringLiteral("COM Disconnect"));
-    QVERIFY(!f.child<QWidget>("USBCon")->isVisible());
-    QVERIFY(!f.window->COMM2().IsOpen());
-    QTest::qWait(200);
-    QVERIFY(f.dialogs->errors.isEmpty() && f.dialogs->informations.isEmpty());
-    QVERIFY(f.lampDark()->isVisible());
+void MainWindowTest::failedConnectStaysIdleAndSaysWhy_data() {
+    QTest::addColumn<QString>("cause");
+    QTest::newRow("no such COM number") << "unmapped";
+    QTest::newRow("device node gone") << "missing";
+    QTest::newRow("in use by a live process") << "locked";
+    QTest::newRow("kernel console") << "console";
+    QTest::newRow("this machine's console on its COM 1") << "machine console";
+    QTest::newRow("no permission") << "forbidden";
 }
 
-void MainWindowTest::unpluggedPortLeavesTheProgramRunningQuietly() {
+void MainWindowTest::failedConnectStaysIdleAndSaysWhy() {
+    QFETCH(QString, cause);
+    QTemporaryDir scratch;
+    QVERIFY(scratch.isValid());
+    LinuxSerialPlatform::Paths paths;
+    paths.lockDirs = {scratch.path()};
+    paths.sysfsTtyRoot = scratch.filePath(QStringLiteral("sys"));
+    FakeSerialPlatform::State fake;
+    std::unique_ptr<SerialPlatform> platform;
+    const QString machineCom1 = LinuxSerialPortDirectory().devicePathFor(1);
+    if (cause == QLatin1String("machine console")) {
+        // Refused before anything is opened; asked only where COM 1 is the console.
+        if (machineCom1.isEmpty() ||
+            !LinuxSerialPlatform().consoleNames().contains(QFileInfo(machineCom1).fileName()))
+            QSKIP("COM 1 of this machine is not its console");
+        platform = std::make_unique<LinuxSerialPlatform>();
+    } else if (cause == QLatin1String("forbidden")) {
+        fake.openResult = SerialPlatform::InvalidHandle;
+        fake.openFailure.reason = SerialOpenError::NoPermission;
+        fake.openFailure.errorCode = EACCES;
+        platform = std::make_unique<FakeSerialPlatform>(fake);
+    } else {
+        platform = std::make_unique<LinuxSerialPlatform>(paths);
+    }
+    Fixture f(QStringLiteral("."), std::move(platform));
+    QVERIFY(f.pty.isValid());
+    f.window->show();
+    const QString pty = f.pty.slavePath();
+    const QString head = QStringLiteral("COM 1 (%1) cannot be opened: ").arg(pty);
+    QString expected;
+    if (cause == QLatin1String("unmapped")) {
+        QTest::mouseClick(f.child<QWidget>("BtCOM1"), Qt::LeftButton); // COM 2: not mapped
+        expected = QStringLiteral("COM 2 cannot be opened: there is no COM 2 on this machine.");
+    } else if (cause == QLatin1String("missing")) {
+        const QString gone = scratch.filePath(QStringLiteral("ttyUSB9"));
+        f.ports->setDevice(1, gone);
+        expected =
+            QStringLiteral("COM 1 (%1) cannot be opened: the device does not exist. If it is "
+                           "a USB adapter, check that it is plugged in.")
+                .arg(gone);
+    } else if (cause == QLatin1String("locked")) {
+        QFile lock(
+            QDir(scratch.path()).filePath(QStringLiteral("LCK..") + pty.mid(5).replace('/', '_')));
+        QVERIFY(lock.open(QIODevice::WriteOnly));
+        lock.write(QByteArray::number(qint64(::getppid())).rightJustified(10, ' ') + '\n');
+        lock.close();
+        QFile comm(QStringLiteral("/proc/%1/comm").arg(::getppid()));
+        QVERIFY(comm.open(QIODevice::ReadOnly));
+        expected =
+            head + QStringLiteral("it is in use by another program (process %1, %2). Close that "
+                                  "program and try again.")
+                       .arg(::getppid())
+                       .arg(QString::fromLocal8Bit(comm.readAll()).trimmed());
+    } else if (cause == QLatin1String("console")) {
+        QVERIFY(QDir().mkpath(scratch.filePath(QStringLiteral("sys/console"))));
+        QFile active(scratch.filePath(QStringLiteral("sys/console/active")));
+        QVERIFY(active.open(QIODevice::WriteOnly));
+        active.write(pty.mid(5).toUtf8() + '\n');
+        active.close();
+        expected = head + QStringLiteral("it is the system console. Choose another port.");
+    } else if (cause == QLatin1String("machine console")) {
+        f.ports->setDevice(1, machineCom1);
+        expected = QStringLiteral("COM 1 (%1) cannot be opened: it is the system console. Choose "
+                                  "another port.")
+                       .arg(machineCom1);
+    } else {
+        expected = QStringLiteral(
+            "COM 1 (/dev/fake) cannot be opened: you have no permission to use it.\n\n"
+            "Serial ports belong to the group dialout. Add your user to it:\n\n"
+            "    sudo usermod -aG dialout $USER\n\n"
+            "then log out and log in again for it to take effect.");
+        f.ports->setDevice(1, QStringLiteral("/dev/fake"));
+    }
+
+    f.connectSerial();
+    QTRY_COMPARE(f.dialogs->errors, QStringList{expected});
+    f.checkSerialIdle(QStringLiteral("COM Connect"));
+    QCOMPARE(f.dialogs->informations, QStringList{});
+    QCOMPARE(f.pty.exclusiveFlag(), 0); // the pty was never taken
+}
+
+void MainWindowTest::unpluggedPortEndsTheConnectionWithOneMessage() {
     Fixture f;
+    QVERIFY(f.pty.isValid());
     f.window->show();
     f.connectSerial();
     QVERIFY(f.pty.writeToMaster("\n" + frame("399991101")));
-    QTRY_COMPARE(QString::fromStdString(f.window->currentReading().ValueText), QStringLiteral("3.9999"));
-    f.pty.closeMaster();
-    QTest::qWait(300); // six polls of a vanished device
+    QTRY_COMPARE(QString::fromStdString(f.window->currentReading().ValueText),
+                 QStringLiteral("3.9999"));
+    QCOMPARE(f.COMCon()->text(), QStringLiteral("COM Disconnect"));
     QVERIFY(f.dialogs->errors.isEmpty());
-    QCOMPARE(QString::fromStdString(f.window->currentReading().ValueText), QStringLiteral("3.9999"));
-    f.connectSerial();
-    QCOMPARE(f.COMCon()->text(), QStringLiteral("COM Connection"));
-    QVERIFY(!f.window->COMM2().IsOpen());
-    QVERIFY(f.child<QWidget>("USBCon")->isVisible());
+
+    f.pty.closeMaster();
+    const QString expected =
+        QStringLiteral(
+            "COM 1 (%1) has gone: the serial port was disconnected. The connection is closed.")
+            .arg(f.pty.slavePath());
+    QTRY_COMPARE(f.dialogs->errors, QStringList{expected});
+    f.checkSerialIdle(QStringLiteral("COM Connection"));
+    QCOMPARE(QString::fromStdString(f.window->currentReading().ValueText),
+             QStringLiteral("3.9999"));
+    // The driver stopped polling the port it closed: more polls report nothing more.
+    QVERIFY(!f.window->COMM2().findChild<QTimer*>()->isActive());
+    for (int i = 0; i < 5; ++i)
+        f.window->COMM2().PollReceive();
+    QCoreApplication::processEvents();
+    QCOMPARE(f.dialogs->errors.size(), 1);
+}
+
+void MainWindowTest::exceptionInTheUsbFrameHandlerShowsOneErrorAndReadingGoesOn() {
+    Fixture f;
+    const int cable = f.hid->add(qm45::test::FakeHidPlatform::cable());
+    // A cable input report: report ID, a status byte counting the meter bytes, the bytes.
+    const auto send = [&](const char* payload) {
+        const QByteArray bytes = frame(payload);
+        for (qsizetype at = 0; at < bytes.size(); at += 7) {
+            const QByteArray part = bytes.mid(at, 7);
+            f.hid->pushReport(cable, QByteArray(1, 0) + char(0xF0 | part.size()) + part);
+        }
+        f.hid->pushReport(cable, QByteArray::fromHex("00f0"));
+    };
+    QTest::mouseClick(f.child<QPushButton>("USBCon"), Qt::LeftButton);
+    QCOMPARE(f.child<QPushButton>("USBCon")->text(), QStringLiteral("USB Disconnect"));
+
+    // The first decoded frame switches the chart series, and that step fails.
+    bool thrown = false;
+    f.window->ShowSeries = [&thrown](int) {
+        if (!std::exchange(thrown, true))
+            throw std::runtime_error("the chart cannot switch its series");
+    };
+    send("399991101");
+    QTRY_COMPARE(f.dialogs->errors, QStringList{"the chart cannot switch its series"});
+    QVERIFY(thrown);
+
+    // The reader was released: the next frame is decoded as usual.
+    send("123452101");
+    QTRY_COMPARE(QString::fromStdString(f.window->currentReading().ValueText),
+                 QStringLiteral("12.345"));
+    QCOMPARE(f.dialogs->errors.size(), 1);
+    QVERIFY(f.child<QPushButton>("USBCon")->isChecked());
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -30,6 +30,7 @@ namespace qm45::test {
 struct WindowFixture {
     void open(const QString& decimalMark = QStringLiteral(".")) {
         TFCOMMServices services;
+        services.serialPlatform = std::move(serialPlatform);
         services.serialPorts = ports;
         services.dialogs = dialogs;
         services.locale = std::make_shared<FixedLocale>(decimalMark);
@@ -65,6 +66,7 @@ struct WindowFixture {
         QCOMPARE(child<QLineEdit>("T1VALUE")->text(), QStringLiteral("3.9999"));
     }
 
+    std::unique_ptr<SerialPlatform> serialPlatform; // none: the real one
     std::shared_ptr<FakeDialogs> dialogs = std::make_shared<FakeDialogs>();
     std::shared_ptr<FixedPortDirectory> ports = std::make_shared<FixedPortDirectory>();
     std::shared_ptr<FakeHidPlatform> hid = std::make_shared<FakeHidPlatform>();

@@ -129,6 +129,21 @@ public:
         changed_.notify_all();
     }
 
+    // Every read from now on is refused with this error, as from a device
+    // that has gone while still listed; 0 ends it.
+    void failReads(int id, std::uint32_t error) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            devices_.at(id).failure = error;
+        }
+        changed_.notify_all();
+    }
+    // Read requests that reached the device, whatever their outcome.
+    [[nodiscard]] int readAttempts(int id) const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return devices_.at(id).readAttempts;
+    }
+
     [[nodiscard]] QList<QByteArray> featureReports(int id) const {
         std::lock_guard<std::mutex> lock(mutex_);
         return devices_.at(id).features;
@@ -221,15 +236,22 @@ public:
                                                 std::int32_t waitMs) override {
         std::unique_lock<std::mutex> lock(mutex_);
         HidReadResult result;
+        if (Device* device = liveDevice(handle))
+            ++device->readAttempts;
         const auto ready = [&] {
             Device* device = liveDevice(handle);
-            return !device || !device->queue.empty() || device->stream;
+            return !device || !device->queue.empty() || device->stream || device->failure != 0;
         };
         changed_.wait_for(lock, std::chrono::milliseconds(waitMs), ready);
         Device* device = liveDevice(handle);
         if (!device) {
             result.status = HidReadResult::Status::Refused;
             result.error = ENODEV;
+            return result;
+        }
+        if (device->failure != 0) {
+            result.status = HidReadResult::Status::Refused;
+            result.error = device->failure;
             return result;
         }
         QByteArray report;
@@ -268,6 +290,8 @@ private:
         std::optional<QByteArray> stream;
         QList<QByteArray> features;
         int completedReads = 0;
+        int readAttempts = 0;
+        std::uint32_t failure = 0; // not 0: every read is refused with it
     };
     struct OpenHandle {
         int id = 0;

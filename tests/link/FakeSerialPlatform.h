@@ -18,11 +18,12 @@ namespace qm45::test {
 class FakeSerialPlatform final : public SerialPlatform {
 public:
     struct ScriptedRead {
-        std::int32_t result; // bytes.size(), 0, or -1 for a failed read
+        std::int32_t result; // bytes.size(), 0, ReadFailed or PortGone
         QByteArray bytes;
     };
     struct State {
         Handle openResult = 7;
+        SerialOpenFailure openFailure; // given with an invalid openResult
         QStringList calls;
         std::optional<SerialLineSettings> lastSettings;
         std::optional<SerialTimeouts> lastTimeouts;
@@ -32,9 +33,13 @@ public:
 
     explicit FakeSerialPlatform(State& state) : s_(state) {}
 
-    [[nodiscard]] Handle openExclusive(const QString& device) override {
+    [[nodiscard]] OpenResult openExclusive(const QString& device) override {
         s_.calls << QStringLiteral("open %1").arg(device);
-        return s_.openResult;
+        OpenResult result;
+        result.handle = s_.openResult;
+        if (result.handle == InvalidHandle)
+            result.failure = s_.openFailure;
+        return result;
     }
     void setLineState(Handle handle, const SerialLineSettings& settings) override {
         s_.calls << QStringLiteral("line %1").arg(handle);

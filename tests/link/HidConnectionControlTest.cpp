@@ -12,6 +12,8 @@
 #include <QPushButton>
 #include <QtTest>
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
 
 using namespace qm45;
@@ -46,9 +48,8 @@ struct Rig {
         controls.CONok = new QWidget(&window);
         controls.CONok->setVisible(false);
         controls.CONokN = new QWidget(&window);
-        COMM2 = std::make_unique<TSerialPortDriver>(nullptr,
-                                                    std::make_unique<FakeSerialPlatform>(serial),
-                                                    std::make_shared<FixedPortDirectory>());
+        COMM2 = std::make_unique<TSerialPortDriver>(
+            nullptr, std::make_unique<FakeSerialPlatform>(serial), ports);
     }
     ~Rig() {
         control.reset();
@@ -56,7 +57,7 @@ struct Rig {
     }
     void start() {
         HidCtl = std::make_unique<THidDeviceController>(hid);
-        control = std::make_unique<ConnectionControl>(controls, *COMM2);
+        control = std::make_unique<ConnectionControl>(controls, *COMM2, nullptr, &dialogs);
         ConnectionControl::UsbHooks hooks;
         hooks.HidData45A = [this](std::uint8_t id, const std::uint8_t* data, std::uint16_t size) {
             reports << QByteArray(1, char(id)) +
@@ -99,6 +100,7 @@ struct Rig {
     QPushButton* COMCon = nullptr;
     QPushButton* USBCon = nullptr;
     FakeSerialPlatform::State serial;
+    std::shared_ptr<FixedPortDirectory> ports = std::make_shared<FixedPortDirectory>();
     std::unique_ptr<TSerialPortDriver> COMM2;
     std::shared_ptr<FakeHidPlatform> hid = std::make_shared<FakeHidPlatform>();
     std::unique_ptr<THidDeviceController> HidCtl;
@@ -127,7 +129,10 @@ private slots:
     void watchdogStopsReceptionAndOneClickReconnects();
     void anyDeviceChangeWhileConnectedStopsReceptionSilently();
     void unpluggedCableThenClickSaysNoCableAndKeepsTheCaption();
+    void cableWhoseReadsKeepFailingEndsReceptionAsAnUnplug();
     void destroyingTheControlHandsEveryDeviceBack();
+    void serialPortThatCannotBeOpenedIsNamedWithTheReason_data();
+    void serialPortThatCannotBeOpenedIsNamedWithTheReason();
 };
 
 void HidConnectionControlTest::startupHoldsEveryDeviceAndSelectsTheCableWithoutReading() {
@@ -362,6 +367,43 @@ void HidConnectionControlTest::unpluggedCableThenClickSaysNoCableAndKeepsTheCapt
     QCOMPARE(rig.hid->openHandles(), 0);
 }
 
+void HidConnectionControlTest::cableWhoseReadsKeepFailingEndsReceptionAsAnUnplug() {
+    Rig rig;
+    const int cable = rig.hid->add(FakeHidPlatform::cable());
+    rig.start();
+    rig.clickUsb();
+    rig.hid->pushReport(cable, QByteArray::fromHex("00f131"));
+    QTRY_COMPARE(rig.reports.size(), 1);
+    rig.control->frameDecoded();
+
+    // The cable stays listed but every read fails, and no change is signalled.
+    rig.hid->failReads(cable, EIO);
+    QTRY_COMPARE(rig.control->CurrentDevice(), nullptr); // the list was rebuilt
+    QCOMPARE(rig.readers(), 0);
+    QCOMPARE(rig.hid->readAttempts(cable), 4); // the report, then three refusals
+    QCOMPARE(rig.texts(), QStringList{"USB to Serial"});
+    QVERIFY(rig.selected());
+    // As after an unplug: the buttons keep their state, no message, the lamp
+    // goes dark on its third tick.
+    QVERIFY(rig.USBCon->isChecked());
+    QCOMPARE(rig.USBCon->text(), QStringLiteral("USB Disconnect"));
+    QVERIFY(rig.dialogs.informations.isEmpty() && rig.dialogs.errors.isEmpty());
+    rig.tick(3);
+    QVERIFY(rig.controls.CONokN->isVisibleTo(&rig.window));
+    QVERIFY(!rig.controls.CONok->isVisibleTo(&rig.window));
+
+    // Nothing reads the cable any more; disconnecting and connecting again does.
+    rig.hid->failReads(cable, 0);
+    rig.hid->pushReport(cable, QByteArray::fromHex("00f132"));
+    QCOMPARE(rig.hid->queuedReports(cable), 1);
+    rig.clickUsb();
+    QCOMPARE(rig.USBCon->text(), QStringLiteral("USB Connection"));
+    rig.clickUsb();
+    QCOMPARE(rig.readers(), 1);
+    QTRY_COMPARE(rig.reports.size(), 2);
+    QCOMPARE(rig.reports.last(), QByteArray::fromHex("00f132"));
+}
+
 void HidConnectionControlTest::destroyingTheControlHandsEveryDeviceBack() {
     Rig rig;
     rig.hid->add(named(u"Keyboard"));
@@ -379,6 +421,59 @@ void HidConnectionControlTest::destroyingTheControlHandsEveryDeviceBack() {
     QCOMPARE(rig.hid->openHandles(), 0);
     rig.hid->add(named(u"Mouse")); // no handler of the gone control is called
     QCOMPARE(rig.HidCtl->DeviceCount(), 3);
+}
+
+void HidConnectionControlTest::serialPortThatCannotBeOpenedIsNamedWithTheReason_data() {
+    QTest::addColumn<QString>("device"); // what COM 3 is; empty: not mapped
+    QTest::addColumn<int>("reason");
+    QTest::addColumn<qint64>("pid");
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<int>("errorCode");
+    QTest::addColumn<QString>("expected");
+    const QString usb = QStringLiteral("/dev/ttyUSB0");
+    const QString head = QStringLiteral("COM 3 (/dev/ttyUSB0) cannot be opened: ");
+    QTest::newRow("not mapped") << QString() << int(SerialOpenError::NoSuchDevice) << 0LL
+                                << QString() << 0
+                                << "COM 3 cannot be opened: there is no COM 3 on this machine.";
+    QTest::newRow("not a serial device")
+        << usb << int(SerialOpenError::NotSerial) << 0LL << QString() << ENOTTY
+        << head + "it is not a serial port.";
+    QTest::newRow("in use, holder named")
+        << usb << int(SerialOpenError::InUse) << 812LL << "minicom" << 0
+        << head + "it is in use by another program (process 812, minicom). Close that program "
+                  "and try again.";
+    QTest::newRow("in use, holder without a name")
+        << usb << int(SerialOpenError::InUse) << 812LL << QString() << 0
+        << head + "it is in use by another program (process 812). Close that program and try "
+                  "again.";
+    QTest::newRow("in use, holder unknown")
+        << usb << int(SerialOpenError::InUse) << 0LL << QString() << EBUSY
+        << head + "it is in use by another program. Close that program and try again.";
+    QTest::newRow("other refusal") << usb << int(SerialOpenError::Other) << 0LL << QString() << EIO
+                                   << head + QString::fromLocal8Bit(std::strerror(EIO)) + ".";
+}
+
+void HidConnectionControlTest::serialPortThatCannotBeOpenedIsNamedWithTheReason() {
+    QFETCH(QString, device);
+    QFETCH(int, reason);
+    QFETCH(qint64, pid);
+    QFETCH(QString, command);
+    QFETCH(int, errorCode);
+    QFETCH(QString, expected);
+    Rig rig;
+    if (!device.isEmpty())
+        rig.ports->setDevice(3, device);
+    rig.serial.openResult = SerialPlatform::InvalidHandle;
+    rig.serial.openFailure.reason = SerialOpenError(reason);
+    rig.serial.openFailure.pid = pid;
+    rig.serial.openFailure.command = command;
+    rig.serial.openFailure.errorCode = errorCode;
+    rig.start();
+    rig.control->COM31Click();
+    QTest::mouseClick(rig.COMCon, Qt::LeftButton);
+    QCOMPARE(rig.dialogs.errors, QStringList{expected});
+    QVERIFY(!rig.COMCon->isChecked());
+    QCOMPARE(rig.COMCon->text(), QStringLiteral("COM Connect"));
 }
 
 QTEST_MAIN(HidConnectionControlTest)

@@ -12,6 +12,9 @@
 
 #include <functional>
 #include <memory>
+#include <new>
+#include <stdexcept>
+#include <utility>
 
 using namespace qm45;
 using qm45::test::FakeHidPlatform;
@@ -104,6 +107,9 @@ private slots:
     void newHandlerTakesTheNextReportWithoutRestartingTheReader();
     void refusedReadIsReportedAndReadingGoesOn();
     void unpluggedDeviceReportsErrorsUntilStopped();
+    void deviceWhoseReadsKeepFailingEndsItsReaderAndAsksForARescan();
+    void exceptionFromAHandlerReleasesTheReaderAndReachesTheController_data();
+    void exceptionFromAHandlerReleasesTheReaderAndReachesTheController();
     void deviceChangeStormsLeaveNoThreadOrHandleBehind();
     void readersStillRunningAtExitEndWithTheProgram();
 };
@@ -246,18 +252,30 @@ void HidDeviceReadThreadTest::newHandlerTakesTheNextReportWithoutRestartingTheRe
 
 void HidDeviceReadThreadTest::refusedReadIsReportedAndReadingGoesOn() {
     Rig rig;
+    // Fewer refusals in a row than make a device count as gone.
     rig.platform->pushReadError(rig.id, EIO);
+    rig.platform->pushReadError(rig.id, ENODEV);
     rig.platform->pushReport(rig.id, QByteArray::fromHex("00f0"));
-    QTRY_COMPARE(rig.received.reports.size(), 1);
-    QCOMPARE(rig.received.errors, QList<std::uint32_t>{EIO});
+    rig.platform->pushReadError(rig.id, EIO);
+    rig.platform->pushReadError(rig.id, EPROTO);
+    rig.platform->pushReadError(rig.id, EIO);
+    rig.platform->pushReport(rig.id, QByteArray::fromHex("00f1"));
+    QTRY_COMPARE(rig.received.reports.size(), 2);
+    QCOMPARE(rig.received.errors, (QList<std::uint32_t>{EIO, ENODEV, EIO, EPROTO, EIO}));
+    QVERIFY(rig.device->isReading());
 }
 
 void HidDeviceReadThreadTest::unpluggedDeviceReportsErrorsUntilStopped() {
     Rig rig;
+    QElapsedTimer clock;
+    clock.start();
     rig.platform->unplug(rig.id);
     QVERIFY(!rig.device->Attached());
     QVERIFY(rig.device->isReading());
     QTRY_VERIFY(rig.received.errors.size() >= 3);
+    // One wait slice between two refused requests: no spinning meanwhile.
+    QVERIFY2(clock.elapsed() >= 2 * kSlice - 20,
+             qPrintable(QStringLiteral("3 errors within %1 ms").arg(clock.elapsed())));
     QCOMPARE(rig.received.errors.count(HidPlatform::NotAccessibleError),
              rig.received.errors.size());
 
@@ -265,6 +283,107 @@ void HidDeviceReadThreadTest::unpluggedDeviceReportsErrorsUntilStopped() {
     const qsizetype reported = rig.received.errors.size();
     QTest::qWait(2 * kSlice);
     QCOMPARE(rig.received.errors.size(), reported);
+}
+
+void HidDeviceReadThreadTest::deviceWhoseReadsKeepFailingEndsItsReaderAndAsksForARescan() {
+    // Two devices read side by side; one fails every read with EIO while it
+    // stays listed and no change is signalled, the other streams.
+    auto platform = std::make_shared<FakeHidPlatform>();
+    const int dead = platform->add({});
+    const int busy = platform->add({});
+    THidDeviceController controller(platform);
+    int rescans = 0;
+    controller.setOnDeviceChange(THidNotifyEvent([&rescans](THidDeviceController*) { ++rescans; }));
+    rescans = 0; // the first report comes at once
+    Received deadReceived;
+    Received busyReceived;
+    THidDevice* deadDevice = controller.CheckOutDeviceAt(0);
+    THidDevice* busyDevice = controller.CheckOutDeviceAt(1);
+    QVERIFY(deadDevice && busyDevice);
+    for (THidDevice* d : {deadDevice, busyDevice})
+        d->setReadWaitTime(50);
+    deadDevice->setDataErrorHandler(THidDataErrorEvent(&deadReceived, &Received::onError));
+    platform->failReads(dead, EIO);
+    platform->stream(busy, QByteArray::fromHex("00f130"));
+    QElapsedTimer clock;
+    clock.start();
+    deadDevice->SetDataHandler(THidDataEvent(&deadReceived, &Received::onData));
+    busyDevice->SetDataHandler(THidDataEvent(&busyReceived, &Received::onData));
+
+    QVERIFY(qm45::test::runEventLoopUntil([&] { return !deadDevice->isReading(); }, 5000));
+    const qint64 took = clock.elapsed();
+    QVERIFY(qm45::test::runEventLoopUntil([&] { return rescans == 1; }, 5000));
+    // Three attempts, a slice apart, then the reader gave up; the device that
+    // works was read many times over meanwhile.
+    QCOMPARE(platform->readAttempts(dead), 3);
+    QCOMPARE(deadReceived.errors, (QList<std::uint32_t>{EIO, EIO, EIO}));
+    QVERIFY2(took >= 2 * 50 - 10, qPrintable(QStringLiteral("gave up after %1 ms").arg(took)));
+    QVERIFY2(platform->completedReads(busy) > 20,
+             qPrintable(QStringLiteral("%1 reads").arg(platform->completedReads(busy))));
+    QVERIFY(busyDevice->isReading());
+    QCOMPARE(platform->openHandles(HidAccess::Read), 1);
+    // The handler stays: the holder decides when to read again.
+    QVERIFY(deadDevice->DataHandler());
+    QCOMPARE(deadReceived.reports.size(), 0);
+
+    THidDeviceController::ReleaseDevice(deadDevice);
+    THidDeviceController::ReleaseDevice(busyDevice);
+}
+
+void HidDeviceReadThreadTest::exceptionFromAHandlerReleasesTheReaderAndReachesTheController_data() {
+    QTest::addColumn<QString>("thrown");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("runtime_error from the data handler") << "runtime_error"
+                                                         << "bad frame";
+    QTest::newRow("bad_alloc from the data handler") << "bad_alloc"
+                                                     << "std::bad_alloc";
+    QTest::newRow("runtime_error from the error handler") << "error handler"
+                                                          << "bad error";
+}
+
+void HidDeviceReadThreadTest::exceptionFromAHandlerReleasesTheReaderAndReachesTheController() {
+    QFETCH(QString, thrown);
+    QFETCH(QString, text);
+    Rig rig;
+    QStringList failures;
+    QList<THidDevice*> failedDevices;
+    rig.controller->setOnHandlerFailure([&](THidDevice* device, std::exception_ptr error) {
+        failedDevices << device;
+        try {
+            std::rethrow_exception(error);
+        } catch (const std::exception& e) {
+            failures << QString::fromLocal8Bit(e.what());
+        }
+    });
+    bool thrownOnce = false;
+    if (thrown == QLatin1String("error handler")) {
+        rig.device->setDataErrorHandler(THidDataErrorEvent([&](THidDevice*, std::uint32_t) {
+            if (!std::exchange(thrownOnce, true))
+                throw std::runtime_error("bad error");
+        }));
+        rig.platform->pushReadError(rig.id, EPROTO);
+    } else {
+        rig.received.during = [&] {
+            if (std::exchange(thrownOnce, true))
+                return;
+            if (thrown == QLatin1String("bad_alloc"))
+                throw std::bad_alloc();
+            throw std::runtime_error("bad frame");
+        };
+    }
+    for (char i = 1; i <= 3; ++i)
+        rig.platform->pushReport(rig.id, QByteArray(1, 0) + QByteArray(1, i));
+
+    QTRY_COMPARE(rig.received.reports.size(), 3);
+    QCOMPARE(failures, QStringList{text});
+    QCOMPARE(failedDevices, QList<THidDevice*>{rig.device});
+    QVERIFY(rig.device->isReading());
+    // Later reports still arrive, and the reader stops as usual.
+    rig.platform->pushReport(rig.id, QByteArray::fromHex("0004"));
+    QTRY_COMPARE(rig.received.reports.size(), 4);
+    rig.device->SetDataHandler({});
+    QVERIFY(!rig.device->isReading());
+    QCOMPARE(failures.size(), 1);
 }
 
 void HidDeviceReadThreadTest::deviceChangeStormsLeaveNoThreadOrHandleBehind() {

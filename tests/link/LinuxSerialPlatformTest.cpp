@@ -2,11 +2,17 @@
 #include "PseudoTerminal.h"
 #include "link/SerialPortDriver.h"
 
+#include "link/LinuxSerialPortDirectory.h"
+
+#include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cstring>
 #include <termios.h>
+#include <unistd.h>
 
 using namespace qm45;
 using namespace qm45::test;
@@ -25,6 +31,60 @@ SerialLineSettings line8N1(std::uint32_t baud) {
     return s;
 }
 
+// Two lock directories and a sysfs tty tree of our own, and a platform that
+// uses them.
+struct LockRig {
+    LockRig() {
+        QDir root(scratch.path());
+        root.mkpath(QStringLiteral("var-lock"));
+        root.mkpath(QStringLiteral("run-lock"));
+        root.mkpath(QStringLiteral("sys/console"));
+        paths.lockDirs = {root.filePath(QStringLiteral("var-lock")),
+                          root.filePath(QStringLiteral("run-lock"))};
+        paths.sysfsTtyRoot = root.filePath(QStringLiteral("sys"));
+    }
+    [[nodiscard]] QString lockName() const {
+        QString name = pty.slavePath().mid(5); // after "/dev/"
+        name.replace(QLatin1Char('/'), QLatin1Char('_'));
+        return QStringLiteral("LCK..") + name;
+    }
+    [[nodiscard]] QString lockPath(int dir) const {
+        return QDir(paths.lockDirs.at(dir)).filePath(lockName());
+    }
+    [[nodiscard]] bool writeLock(int dir, const QByteArray& content) const {
+        QFile file(lockPath(dir));
+        return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+    }
+    [[nodiscard]] bool writeSysfs(const QString& file, const QString& text) const {
+        const QString path = QDir(paths.sysfsTtyRoot).filePath(file);
+        QDir().mkpath(QFileInfo(path).path());
+        QFile out(path);
+        return out.open(QIODevice::WriteOnly) && out.write(text.toUtf8() + '\n') > 0;
+    }
+
+    QTemporaryDir scratch;
+    LinuxSerialPlatform::Paths paths;
+    PseudoTerminal pty;
+};
+
+QByteArray asciiPid(qint64 pid) {
+    return QByteArray::number(pid).rightJustified(10, ' ') + '\n';
+}
+
+QByteArray binaryPid(qint64 pid) {
+    const std::int32_t value = std::int32_t(pid);
+    return QByteArray(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+QString commandOf(qint64 pid) {
+    QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+    return comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.readAll()).trimmed()
+                                          : QString();
+}
+
+// No process can have this pid: it is above any pid_max Linux allows.
+constexpr qint64 kDeadPid = 2147483646;
+
 } // namespace
 
 class LinuxSerialPlatformTest : public QObject {
@@ -34,6 +94,15 @@ private slots:
     void termiosFieldsFollowTheSettings_data();
     void termiosFieldsFollowTheSettings();
     void secondOpenerIsRefusedEvenWithoutTheExclusiveFlag();
+    void lockOfALiveProcessRefusesThePort_data();
+    void lockOfALiveProcessRefusesThePort();
+    void lockOfAProcessThatEndedIsTakenOver();
+    void lockIsHeldWhileOpenAndGoneAfterClose();
+    void noWritableLockDirectoryOpensWithoutALock();
+    void consoleIsRefusedBeforeItIsOpened_data();
+    void consoleIsRefusedBeforeItIsOpened();
+    void thisMachinesConsoleOnCom1IsRefused();
+    void vanishedPortReadsAsGoneAndQuietPortAsNothing();
 };
 
 void LinuxSerialPlatformTest::termiosFieldsFollowTheSettings_data() {
@@ -103,19 +172,202 @@ void LinuxSerialPlatformTest::secondOpenerIsRefusedEvenWithoutTheExclusiveFlag()
     PseudoTerminal pty;
     QVERIFY2(pty.isValid(), "no pseudo-terminal available");
     LinuxSerialPlatform platform;
-    const SerialPlatform::Handle owner = platform.openExclusive(pty.slavePath());
+    const SerialPlatform::Handle owner = platform.openExclusive(pty.slavePath()).handle;
     QVERIFY(owner != SerialPlatform::InvalidHandle);
     QCOMPARE(pty.exclusiveFlag(), 1);
     pty.clearExclusiveFlag();
 
-    QCOMPARE(platform.openExclusive(pty.slavePath()), SerialPlatform::InvalidHandle);
+    const SerialPlatform::OpenResult second = platform.openExclusive(pty.slavePath());
+    QCOMPARE(second.handle, SerialPlatform::InvalidHandle);
+    QCOMPARE(second.failure.reason, SerialOpenError::InUse);
     QCOMPARE(pty.exclusiveFlag(), 0); // the refused opener did not set it
 
     platform.close(owner);
-    const SerialPlatform::Handle next = platform.openExclusive(pty.slavePath());
+    const SerialPlatform::Handle next = platform.openExclusive(pty.slavePath()).handle;
     QVERIFY(next != SerialPlatform::InvalidHandle);
     platform.close(next);
 }
 
-QTEST_APPLESS_MAIN(LinuxSerialPlatformTest)
+void LinuxSerialPlatformTest::lockOfALiveProcessRefusesThePort_data() {
+    QTest::addColumn<int>("dir");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<qint64>("pid");
+    const qint64 parent = ::getppid();
+    QTest::newRow("ASCII pid in the first directory") << 0 << asciiPid(parent) << parent;
+    QTest::newRow("ASCII pid in the second directory") << 1 << asciiPid(parent) << parent;
+    QTest::newRow("binary pid") << 0 << binaryPid(parent) << parent;
+    QTest::newRow("unpadded pid") << 1 << QByteArray::number(parent) << parent;
+    // Four bytes, as a binary pid is, but digits.
+    QTest::newRow("short ASCII pid of init") << 0 << QByteArray("  1\n") << qint64(1);
+}
+
+void LinuxSerialPlatformTest::lockOfALiveProcessRefusesThePort() {
+    QFETCH(int, dir);
+    QFETCH(QByteArray, content);
+    QFETCH(qint64, pid);
+    LockRig rig;
+    QVERIFY2(rig.pty.isValid(), "no pseudo-terminal available");
+    QVERIFY(rig.writeLock(dir, content));
+    LinuxSerialPlatform platform(rig.paths);
+
+    const SerialPlatform::OpenResult result = platform.openExclusive(rig.pty.slavePath());
+    QCOMPARE(result.handle, SerialPlatform::InvalidHandle);
+    QCOMPARE(result.failure.reason, SerialOpenError::InUse);
+    QCOMPARE(result.failure.device, rig.pty.slavePath());
+    QCOMPARE(qint64(result.failure.pid), pid);
+    QCOMPARE(result.failure.command, commandOf(pid));
+    QCOMPARE(rig.pty.exclusiveFlag(), 0); // never opened
+    // The other program's lock is left as it was.
+    QFile lock(rig.lockPath(dir));
+    QVERIFY(lock.open(QIODevice::ReadOnly));
+    QCOMPARE(lock.readAll(), content);
+}
+
+void LinuxSerialPlatformTest::lockOfAProcessThatEndedIsTakenOver() {
+    LockRig rig;
+    QVERIFY2(rig.pty.isValid(), "no pseudo-terminal available");
+    QProcess child;
+    child.start(QStringLiteral("sleep"), {QStringLiteral("30")});
+    QVERIFY(child.waitForStarted());
+    QVERIFY(rig.writeLock(1, asciiPid(child.processId())));
+    LinuxSerialPlatform platform(rig.paths);
+
+    const SerialPlatform::OpenResult whileAlive = platform.openExclusive(rig.pty.slavePath());
+    QCOMPARE(whileAlive.handle, SerialPlatform::InvalidHandle);
+    QCOMPARE(qint64(whileAlive.failure.pid), child.processId());
+    QCOMPARE(whileAlive.failure.command, QStringLiteral("sleep"));
+
+    child.kill();
+    QVERIFY(child.waitForFinished());
+    const SerialPlatform::OpenResult afterEnd = platform.openExclusive(rig.pty.slavePath());
+    QVERIFY(afterEnd.handle != SerialPlatform::InvalidHandle);
+    QCOMPARE(afterEnd.failure.reason, SerialOpenError::None);
+    // The stale lock is gone; ours sits in the first directory.
+    QVERIFY(!QFile::exists(rig.lockPath(1)));
+    QCOMPARE(platform.lockFileOf(afterEnd.handle), rig.lockPath(0));
+    platform.close(afterEnd.handle);
+
+    // A pid no process can have counts as ended as well.
+    QVERIFY(rig.writeLock(0, asciiPid(kDeadPid)));
+    const SerialPlatform::OpenResult overDead = platform.openExclusive(rig.pty.slavePath());
+    QVERIFY(overDead.handle != SerialPlatform::InvalidHandle);
+    platform.close(overDead.handle);
+}
+
+void LinuxSerialPlatformTest::lockIsHeldWhileOpenAndGoneAfterClose() {
+    LockRig rig;
+    QVERIFY2(rig.pty.isValid(), "no pseudo-terminal available");
+    {
+        LinuxSerialPlatform platform(rig.paths);
+        const SerialPlatform::Handle handle = platform.openExclusive(rig.pty.slavePath()).handle;
+        QVERIFY(handle != SerialPlatform::InvalidHandle);
+        QCOMPARE(platform.lockFileOf(handle), rig.lockPath(0));
+        QFile lock(rig.lockPath(0));
+        QVERIFY(lock.open(QIODevice::ReadOnly));
+        QCOMPARE(lock.readAll(), asciiPid(::getpid()));
+        QVERIFY(!QFile::exists(rig.lockPath(1)));
+        // Only the lock itself is left in the directory, no temporary file.
+        QCOMPARE(QDir(rig.paths.lockDirs.at(0)).entryList(QDir::Files),
+                 QStringList{rig.lockName()});
+
+        platform.close(handle);
+        QVERIFY(!QFile::exists(rig.lockPath(0)));
+        QCOMPARE(platform.lockFileOf(handle), QString());
+
+        // Left open: the platform's end removes it.
+        QVERIFY(platform.openExclusive(rig.pty.slavePath()).handle !=
+                SerialPlatform::InvalidHandle);
+        QVERIFY(QFile::exists(rig.lockPath(0)));
+    }
+    QVERIFY(!QFile::exists(rig.lockPath(0)));
+}
+
+void LinuxSerialPlatformTest::noWritableLockDirectoryOpensWithoutALock() {
+    LockRig rig;
+    QVERIFY2(rig.pty.isValid(), "no pseudo-terminal available");
+    rig.paths.lockDirs = {QDir(rig.scratch.path()).filePath(QStringLiteral("no-such-dir"))};
+    LinuxSerialPlatform platform(rig.paths);
+    const SerialPlatform::Handle handle = platform.openExclusive(rig.pty.slavePath()).handle;
+    QVERIFY(handle != SerialPlatform::InvalidHandle);
+    QCOMPARE(platform.lockFileOf(handle), QString());
+    QCOMPARE(rig.pty.exclusiveFlag(), 1);
+    platform.close(handle);
+}
+
+void LinuxSerialPlatformTest::consoleIsRefusedBeforeItIsOpened_data() {
+    QTest::addColumn<QString>("active"); // "PTY" stands for the pty's name
+    QTest::addColumn<QString>("tty0Active");
+    QTest::addColumn<bool>("console");
+    QTest::newRow("named among the consoles") << "tty1 PTY"
+                                              << "tty1" << true;
+    QTest::newRow("the virtual console in front") << "tty0"
+                                                  << "PTY" << true;
+    QTest::newRow("another port is the console") << "ttyS3 tty0"
+                                                 << "tty1" << false;
+    QTest::newRow("no console list") << QString() << QString() << false;
+}
+
+void LinuxSerialPlatformTest::consoleIsRefusedBeforeItIsOpened() {
+    QFETCH(QString, active);
+    QFETCH(QString, tty0Active);
+    QFETCH(bool, console);
+    LockRig rig;
+    QVERIFY2(rig.pty.isValid(), "no pseudo-terminal available");
+    const QString name = rig.pty.slavePath().mid(5);
+    if (!active.isEmpty())
+        QVERIFY(rig.writeSysfs(QStringLiteral("console/active"),
+                               QString(active).replace(QStringLiteral("PTY"), name)));
+    if (!tty0Active.isEmpty())
+        QVERIFY(rig.writeSysfs(QStringLiteral("tty0/active"),
+                               QString(tty0Active).replace(QStringLiteral("PTY"), name)));
+    LinuxSerialPlatform platform(rig.paths);
+
+    const SerialPlatform::OpenResult result = platform.openExclusive(rig.pty.slavePath());
+    if (console) {
+        QCOMPARE(result.handle, SerialPlatform::InvalidHandle);
+        QCOMPARE(result.failure.reason, SerialOpenError::Console);
+        QCOMPARE(result.failure.device, rig.pty.slavePath());
+        QCOMPARE(rig.pty.exclusiveFlag(), 0);
+        QVERIFY(!QFile::exists(rig.lockPath(0)));
+    } else {
+        QVERIFY(result.handle != SerialPlatform::InvalidHandle);
+        QCOMPARE(rig.pty.exclusiveFlag(), 1);
+        platform.close(result.handle);
+    }
+}
+
+void LinuxSerialPlatformTest::thisMachinesConsoleOnCom1IsRefused() {
+    // Asked only when the machine's COM 1 is the console: the refusal then
+    // comes before any open, and the console's line stays as it is.
+    const QString com1 = LinuxSerialPortDirectory().devicePathFor(1);
+    LinuxSerialPlatform platform;
+    if (com1.isEmpty() || !platform.consoleNames().contains(QFileInfo(com1).fileName()))
+        QSKIP("COM 1 of this machine is not its console");
+    const SerialPlatform::OpenResult result = platform.openExclusive(com1);
+    QCOMPARE(result.handle, SerialPlatform::InvalidHandle);
+    QCOMPARE(result.failure.reason, SerialOpenError::Console);
+    QCOMPARE(result.failure.device, com1);
+}
+
+void LinuxSerialPlatformTest::vanishedPortReadsAsGoneAndQuietPortAsNothing() {
+    LockRig rig;
+    QVERIFY2(rig.pty.isValid(), "no pseudo-terminal available");
+    LinuxSerialPlatform platform(rig.paths);
+    const SerialPlatform::Handle handle = platform.openExclusive(rig.pty.slavePath()).handle;
+    QVERIFY(handle != SerialPlatform::InvalidHandle);
+    platform.setLineState(handle, line8N1(2400));
+    platform.setTimeouts(handle, {});
+    std::uint8_t buffer[16];
+    QCOMPARE(platform.read(handle, buffer, sizeof buffer), 0); // quiet
+    QVERIFY(rig.pty.writeToMaster("ab"));
+    QTRY_COMPARE(rig.pty.queuedInput(), 2);
+    QCOMPARE(platform.read(handle, buffer, sizeof buffer), 2);
+    QCOMPARE(platform.read(handle, buffer, sizeof buffer), 0);
+
+    rig.pty.closeMaster();
+    QCOMPARE(platform.read(handle, buffer, sizeof buffer), SerialPlatform::PortGone);
+    platform.close(handle);
+}
+
+QTEST_GUILESS_MAIN(LinuxSerialPlatformTest)
 #include "LinuxSerialPlatformTest.moc"

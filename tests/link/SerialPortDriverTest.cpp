@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <cerrno>
 #include <functional>
 #include <memory>
 #include <termios.h>
@@ -20,6 +21,8 @@ using namespace qm45::test;
 
 using DriverSetup = std::function<void(TSerialPortDriver&)>;
 Q_DECLARE_METATYPE(DriverSetup)
+Q_DECLARE_METATYPE(qm45::SerialOpenError)
+Q_DECLARE_METATYPE(qm45::SerialOpenFailure)
 
 namespace {
 
@@ -45,6 +48,19 @@ struct Receiver {
     }
     [[nodiscard]] int smallestChunk() const {
         return chunkSizes.isEmpty() ? 0 : *std::min_element(chunkSizes.cbegin(), chunkSizes.cend());
+    }
+};
+
+// Collects what OnPortLost reports, and whether the port was closed by then.
+struct LossReceiver {
+    QStringList devices;
+    QList<bool> openWhenTold;
+
+    [[nodiscard]] TComPortLostEvent handler() {
+        return [this](TSerialPortDriver* sender, const QString& device) {
+            devices << device;
+            openWhenTold << sender->IsOpen();
+        };
     }
 };
 
@@ -164,7 +180,7 @@ private slots:
     void missingPortFailsQuietly_data();
     void missingPortFailsQuietly();
     void secondDriverOnTheSamePortIsRefused();
-    void vanishedPortIsPolledSilentlyUntilClosed();
+    void vanishedPortIsClosedAndReportedOnce();
 
     // Against the recording platform.
     void openCallsThePlatformInOrder();
@@ -174,6 +190,9 @@ private slots:
     void lineSetterWhileOpenAppliesAtOnce();
     void pollDeliversOnlyReadsThatReturnedBytes();
     void failedOpenLeavesThePlatformAlone();
+    void failedOpenKeepsThePlatformsReason_data();
+    void failedOpenKeepsThePlatformsReason();
+    void portGoneClosesThePortAndTellsOnce();
     void handleIsClosedExactlyOncePerOpen();
     void pollingTimerRunsExactlyWhileOpen();
     void unchangedPollingDelayDoesNotRestartTheTimer();
@@ -418,14 +437,18 @@ void SerialPortDriverTest::missingPortFailsQuietly_data() {
     plain.close();
 
     QTest::addColumn<QString>("device");
-    QTest::newRow("no such COM number") << QString();
-    QTest::newRow("device node gone") << scratch_.filePath(QStringLiteral("ttyUSB9"));
-    QTest::newRow("regular file") << plain.fileName();
-    QTest::newRow("character device that is no tty") << QStringLiteral("/dev/null");
+    QTest::addColumn<SerialOpenError>("reason");
+    QTest::newRow("no such COM number") << QString() << SerialOpenError::NoSuchDevice;
+    QTest::newRow("device node gone")
+        << scratch_.filePath(QStringLiteral("ttyUSB9")) << SerialOpenError::NoSuchDevice;
+    QTest::newRow("regular file") << plain.fileName() << SerialOpenError::NotSerial;
+    QTest::newRow("character device that is no tty")
+        << QStringLiteral("/dev/null") << SerialOpenError::NotSerial;
 }
 
 void SerialPortDriverTest::missingPortFailsQuietly() {
     QFETCH(QString, device);
+    QFETCH(SerialOpenError, reason);
     auto ports = std::make_shared<FixedPortDirectory>();
     if (!device.isEmpty())
         ports->setDevice(1, device);
@@ -436,6 +459,8 @@ void SerialPortDriverTest::missingPortFailsQuietly() {
 
     QVERIFY(!driver.OpenPort());
     QVERIFY(!driver.IsOpen());
+    QCOMPARE(driver.LastOpenFailure().reason, reason);
+    QCOMPARE(driver.LastOpenFailure().device, device);
     QVERIFY(!pollTimer(driver)->isActive());
     driver.PollReceive();
     QCOMPARE(received.chunkSizes, QList<int>{});
@@ -462,21 +487,31 @@ void SerialPortDriverTest::secondDriverOnTheSamePortIsRefused() {
     QVERIFY(intruder.OpenPort());
 }
 
-void SerialPortDriverTest::vanishedPortIsPolledSilentlyUntilClosed() {
-    PtyRig rig;
+void SerialPortDriverTest::vanishedPortIsClosedAndReportedOnce() {
+    PtyRig rig(kNeverFires);
     QVERIFY2(rig.pty.isValid(), "no pseudo-terminal available");
+    LossReceiver lost;
+    rig.driver->setOnPortLost(lost.handler());
     QVERIFY(rig.driver->OpenPort());
-    rig.pty.closeMaster();
 
-    QTest::qWait(60); // about a dozen ticks at 5 ms
-    rig.driver->PollReceive();
-    QCOMPARE(rig.received.chunkSizes, QList<int>{});
+    // A port that is merely quiet stays open.
+    for (int i = 0; i < 5; ++i)
+        rig.driver->PollReceive();
     QVERIFY(rig.driver->IsOpen());
-    QVERIFY(pollTimer(*rig.driver)->isActive());
+    QCOMPARE(lost.devices, QStringList{});
 
-    rig.driver->ClosePort();
+    rig.pty.closeMaster();
+    rig.driver->PollReceive();
+    QCOMPARE(lost.devices, QStringList{rig.pty.slavePath()});
+    QCOMPARE(lost.openWhenTold, QList<bool>{false});
     QVERIFY(!rig.driver->IsOpen());
     QVERIFY(!pollTimer(*rig.driver)->isActive());
+    QCOMPARE(rig.driver->OpenDevice(), rig.pty.slavePath());
+    // Told once: later polls of the closed port do nothing.
+    for (int i = 0; i < 5; ++i)
+        rig.driver->PollReceive();
+    QCOMPARE(lost.devices.size(), 1);
+    QCOMPARE(rig.received.chunkSizes, QList<int>{});
 }
 
 void SerialPortDriverTest::openCallsThePlatformInOrder() {
@@ -607,6 +642,77 @@ void SerialPortDriverTest::failedOpenLeavesThePlatformAlone() {
     unmapped.driver->setComPort(pnCOM3);
     QVERIFY(!unmapped.driver->OpenPort());
     QCOMPARE(unmapped.platform.calls, QStringList{});
+}
+
+void SerialPortDriverTest::failedOpenKeepsThePlatformsReason_data() {
+    QTest::addColumn<SerialOpenFailure>("failure");
+    SerialOpenFailure busy;
+    busy.reason = SerialOpenError::InUse;
+    busy.pid = 4242;
+    busy.command = QStringLiteral("minicom");
+    QTest::newRow("in use") << busy;
+    SerialOpenFailure console;
+    console.reason = SerialOpenError::Console;
+    QTest::newRow("console") << console;
+    SerialOpenFailure forbidden;
+    forbidden.reason = SerialOpenError::NoPermission;
+    forbidden.errorCode = EACCES;
+    QTest::newRow("no permission") << forbidden;
+    QTest::newRow("no reason given") << SerialOpenFailure{};
+}
+
+void SerialPortDriverTest::failedOpenKeepsThePlatformsReason() {
+    QFETCH(SerialOpenFailure, failure);
+    FakeRig rig;
+    rig.platform.openResult = SerialPlatform::InvalidHandle;
+    rig.platform.openFailure = failure;
+    QVERIFY(!rig.driver->OpenPort());
+    const SerialOpenFailure& got = rig.driver->LastOpenFailure();
+    // A platform that gives no reason still yields one.
+    QCOMPARE(got.reason,
+             failure.reason == SerialOpenError::None ? SerialOpenError::Other : failure.reason);
+    QCOMPARE(got.device, QStringLiteral("/dev/fakeA"));
+    QCOMPARE(got.pid, failure.pid);
+    QCOMPARE(got.command, failure.command);
+    QCOMPARE(got.errorCode, failure.errorCode);
+
+    // A later open that works clears it.
+    rig.platform.openResult = 7;
+    QVERIFY(rig.driver->OpenPort());
+    QCOMPARE(rig.driver->LastOpenFailure().reason, SerialOpenError::None);
+}
+
+void SerialPortDriverTest::portGoneClosesThePortAndTellsOnce() {
+    FakeRig rig;
+    LossReceiver lost;
+    rig.driver->setOnPortLost(lost.handler());
+    rig.platform.reads = {{3, "abc"},
+                          {SerialPlatform::ReadFailed, {}},
+                          {0, {}},
+                          {SerialPlatform::PortGone, {}},
+                          {1, "d"}};
+    QVERIFY(rig.driver->OpenPort());
+    for (int i = 0; i < 3; ++i)
+        rig.driver->PollReceive();
+    // A failed read and a quiet one keep the port.
+    QVERIFY(rig.driver->IsOpen());
+    QCOMPARE(lost.devices, QStringList{});
+
+    rig.driver->PollReceive();
+    QCOMPARE(lost.devices, QStringList{QStringLiteral("/dev/fakeA")});
+    QCOMPARE(lost.openWhenTold, QList<bool>{false});
+    QVERIFY(!pollTimer(*rig.driver)->isActive());
+    QCOMPARE(rig.platform.calls.count(QStringLiteral("close 7")), 1);
+    for (int i = 0; i < 3; ++i)
+        rig.driver->PollReceive();
+    QCOMPARE(rig.platform.readCapacities.size(), 4);
+    QCOMPARE(lost.devices.size(), 1);
+    QCOMPARE(rig.received.bytes, QByteArray("abc"));
+
+    // Opened again, the port reads on.
+    QVERIFY(rig.driver->OpenPort());
+    rig.driver->PollReceive();
+    QCOMPARE(rig.received.bytes, QByteArray("abcd"));
 }
 
 void SerialPortDriverTest::handleIsClosedExactlyOncePerOpen() {
