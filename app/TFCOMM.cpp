@@ -52,8 +52,8 @@ namespace {
 const QString kProductName = QStringLiteral("QM45C/D/E");
 const QString kVersion = QStringLiteral("3.00");
 
-QToolButton* smallButton(QWidget* parent, const char* name, const QString& hint, QStyle::StandardPixmap icon,
-                         int left, int top) {
+QToolButton* smallButton(QWidget* parent, const char* name, const QString& hint,
+                         QStyle::StandardPixmap icon, int left, int top) {
     auto* b = new QToolButton(parent);
     b->setObjectName(QLatin1String(name));
     b->setToolTip(hint);
@@ -62,17 +62,6 @@ QToolButton* smallButton(QWidget* parent, const char* name, const QString& hint,
     b->setAutoRaise(true);
     b->setGeometry(left, top, 22, 21);
     return b;
-}
-
-// The text the general error report shows for an exception.
-QString errorText(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        return QString::fromLocal8Bit(e.what());
-    } catch (...) {
-        return QStringLiteral("Unknown error");
-    }
 }
 
 QTimer* windowTimer(QObject* parent, const char* name, int interval, bool singleShot) {
@@ -121,15 +110,15 @@ TFCOMM::TFCOMM(TFCOMMServices services) : services_(std::move(services)) {
     controls.USBCon = USBCon;
     controls.CONok = Panel4->CONok;
     controls.CONokN = Panel4->CONokN;
-    connection_ =
-        std::make_unique<ConnectionControl>(controls, *COMM2_, nullptr, services_.dialogs.get());
+    connection_ = std::make_unique<ConnectionControl>(controls, *COMM2_, nullptr, dialogs_.get());
 
     // The controller lists the system's HID devices at once; attaching the USB
     // half reports them and builds the device list, before FormCreate.
     HidCtl_ = std::make_unique<THidDeviceController>(services_.hidPlatform);
     // An exception from the USB frame handler ends that report only.
-    HidCtl_->setOnHandlerFailure(
-        [this](THidDevice*, std::exception_ptr error) { errorReport_->report(errorText(error)); });
+    HidCtl_->setOnHandlerFailure([this](THidDevice*, std::exception_ptr error) {
+        errorReport_->report(describeException(error));
+    });
     ConnectionControl::UsbHooks usb;
     usb.HidData45A = [this](std::uint8_t reportId, const std::uint8_t* bytes, std::uint16_t count) {
         protocol_.HidData45A(reportId, bytes, count);
@@ -193,8 +182,8 @@ void TFCOMM::wireRecording() {
     chart.addValue = [this](double value) { return chartPanel_->ChartControl().AddValue(value); };
     chart.clearChart = [this] { return chartPanel_->ChartControl().ClearChart(); };
     chart.showPage = [this](int page) { Panel19->Bt10->setText(QString::number(page)); };
-    recorder_ = std::make_unique<Recorder>(protocol_.reading(), *readingsModel_, *services_.recordClock,
-                                           std::move(chart));
+    recorder_ = std::make_unique<Recorder>(protocol_.reading(), *readingsModel_,
+                                           *services_.recordClock, std::move(chart));
     INDataToTable = [this] { recorder_->INDataToTable(); };
 
     recorderControls_ = new RecorderControls({RepeatSet, RecordSI, RecordSITime, Timer1, RecordNew},
@@ -219,8 +208,12 @@ void TFCOMM::wireRecording() {
             guarded([this] { report_->BtPrintClick(); }));
 }
 
-std::int32_t TFCOMM::RecordNo() const { return recorder_->RecordNo(); }
-std::int32_t TFCOMM::RecordLimit() const { return recorder_->RecordLimit(); }
+std::int32_t TFCOMM::RecordNo() const {
+    return recorder_->RecordNo();
+}
+std::int32_t TFCOMM::RecordLimit() const {
+    return recorder_->RecordLimit();
+}
 
 void TFCOMM::buildLayout() {
     auto* client = new QWidget(this);
@@ -254,8 +247,8 @@ void TFCOMM::buildLayout() {
     USBCon->setObjectName(QStringLiteral("USBCon"));
     USBCon->setCheckable(true);
     USBCon->setGeometry(218, 2, 117, 25);
-    BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogCloseButton), QStringLiteral("Quit"),
-                              Panel6);
+    BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogCloseButton),
+                              QStringLiteral("Quit"), Panel6);
     BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
     BitBtn1->setGeometry(641, 1, 74, 25);
 
@@ -295,13 +288,14 @@ void TFCOMM::buildLayout() {
     RecordSITime->setGeometry(183, 187, 25, 20);
     RecordSITime->raise();
 
-    RecordNew = smallButton(client, "RecordNew", QStringLiteral("Close Data"), QStyle::SP_TrashIcon, 247, 187);
+    RecordNew = smallButton(client, "RecordNew", QStringLiteral("Close Data"), QStyle::SP_TrashIcon,
+                            247, 187);
     OpenDataFiles = smallButton(client, "OpenDataFiles", QStringLiteral("Open old data files"),
                                 QStyle::SP_DialogOpenButton, 269, 187);
-    saveas = smallButton(client, "saveas", QStringLiteral("Save data files"), QStyle::SP_DialogSaveButton,
-                         291, 187);
-    BtPrint = smallButton(client, "BtPrint", QStringLiteral("Print"), QStyle::SP_FileDialogDetailedView,
-                          313, 187);
+    saveas = smallButton(client, "saveas", QStringLiteral("Save data files"),
+                         QStyle::SP_DialogSaveButton, 291, 187);
+    BtPrint = smallButton(client, "BtPrint", QStringLiteral("Print"),
+                          QStyle::SP_FileDialogDetailedView, 313, 187);
 
     DBGrid1 = new ReadingsView(client);
     DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
@@ -335,10 +329,16 @@ void TFCOMM::BitBtn1Click() {
     emit terminateRequested();
 }
 
-QString TFCOMM::LastValidHigh() const { return limitJudgement_->LastValidHigh(); }
-QString TFCOMM::LastValidLow() const { return limitJudgement_->LastValidLow(); }
+QString TFCOMM::LastValidHigh() const {
+    return limitJudgement_->LastValidHigh();
+}
+QString TFCOMM::LastValidLow() const {
+    return limitJudgement_->LastValidLow();
+}
 
-void TFCOMM::ConTimerTimer() { connection_->ConTimerTimer(); }
+void TFCOMM::ConTimerTimer() {
+    connection_->ConTimerTimer();
+}
 
 void TFCOMM::LcdDisplay45A(const DecodeResult& result) {
     connection_->frameDecoded();

@@ -1,5 +1,6 @@
 #include "app/ErrorReport.h"
 #include "app/TFCOMM.h"
+#include "link/SerialPortDriver.h"
 #include "record/DataFileActions.h"
 #include "view/LcdPanel.h"
 #include "view/ModalGate.h"
@@ -82,6 +83,7 @@ private slots:
     void frameErrorWaitsForTheBoxOrDialogThatIsOpen();
     void fileResultsWaitBehindAFrameErrorAndAreAllShown_data();
     void fileResultsWaitBehindAFrameErrorAndAreAllShown();
+    void lostPortMessageWaitsForTheQuitQuestion();
 };
 
 // Bad frames keep arriving while the user answers a question or works in a
@@ -193,6 +195,35 @@ void ModalBoxesTest::fileResultsWaitBehindAFrameErrorAndAreAllShown() {
         QVERIFY2(result.startsWith("error: ") && result.contains(path), qPrintable(result));
     else
         QCOMPARE(result, shown.arg(path));
+    QCOMPARE(f.dialogs->maxOpenBoxes, 1);
+}
+
+// The adapter is pulled out while the Quit question is open: the port is
+// closed at once, its message waits until the question has been answered.
+void ModalBoxesTest::lostPortMessageWaitsForTheQuitQuestion() {
+    Fixture f;
+    QVERIFY(f.pty.isValid());
+    f.click<QPushButton>("COMCon");
+    QVERIFY(f.window->COMM2().IsOpen());
+    bool wasOpen = false;
+    f.dialogs->answer = Dialogs::Answer::No;
+    f.dialogs->whileOpen = [&f, &wasOpen](const QString& kind, const QString&) {
+        if (kind != QStringLiteral("question"))
+            return;
+        wasOpen = true;
+        f.pty.closeMaster();
+        QTRY_VERIFY(!f.window->COMM2().IsOpen());
+        QTRY_COMPARE(f.child<QPushButton>("COMCon")->text(), QStringLiteral("COM Connection"));
+        QCOMPARE(f.window->modalGate().pending(), std::size_t(1));
+        QVERIFY(f.dialogs->errors.isEmpty());
+    };
+    f.click<QPushButton>("BitBtn1");
+    QVERIFY(wasOpen);
+    QTRY_COMPARE(f.dialogs->errors.size(), 1);
+    QVERIFY2(f.dialogs->errors.first().contains(QStringLiteral("has gone")),
+             qPrintable(f.dialogs->errors.first()));
+    QCOMPARE(f.dialogs->log.first(),
+             QStringLiteral("question: Are you sure that you want to quit this application?"));
     QCOMPARE(f.dialogs->maxOpenBoxes, 1);
 }
 
