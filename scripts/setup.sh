@@ -9,6 +9,7 @@ packages="
     libudev-dev libbenchmark-dev
     fonts-liberation fonts-dejavu-core locales
     xvfb xauth x11-apps imagemagick xdotool
+    desktop-file-utils appstream lintian man-db dpkg-dev
 "
 
 missing=""

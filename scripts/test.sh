@@ -17,3 +17,8 @@ cmake --build build-asan -j"$jobs"
 ctest --test-dir build-asan --output-on-failure -j"$jobs"
 
 sh scripts/tsan.sh build-tsan
+
+# The Debian package: built from a Release tree and checked by lintian.
+deb=$(sh scripts/package.sh)
+echo "Package: $deb ($(du -k "$deb" | cut -f1) KiB)"
+lintian --fail-on error,warning "$deb"

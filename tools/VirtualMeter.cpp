@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -68,6 +70,18 @@ bool VirtualMeter::open(std::string& error) {
     if (slave_ < 0) {
         error = systemError(name);
         return false;
+    }
+
+    // A pseudo-terminal belongs to whoever opened it. Made by root, it is handed
+    // to the dialout group like a real serial port, so that a user who may open
+    // serial ports may open this one too.
+    if (geteuid() == 0) {
+        if (const group* dialout = getgrnam("dialout")) {
+            if (fchown(slave_, static_cast<uid_t>(-1), dialout->gr_gid) != 0 || fchmod(slave_, 0660) != 0) {
+                error = systemError("handing the port to the dialout group");
+                return false;
+            }
+        }
     }
 
     // A cooked line would turn the frame's CR into LF and echo the frames back.

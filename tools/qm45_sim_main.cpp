@@ -1,6 +1,7 @@
 // qm45-sim: a virtual QM45C/D/E meter on a pseudo-terminal, for running the
 // program without the hardware. See tools/README.md.
 
+#include "link/LinuxSerialPortDirectory.h"
 #include "tools/ListenerView.h"
 #include "tools/PortLink.h"
 #include "tools/Scenario.h"
@@ -163,6 +164,16 @@ void installSignalHandlers() {
         return true;
     }
     std::printf("qm45-sim: linked as %s\n", link.path().c_str());
+    // The window numbers ports COM 1 to COM 4 in the machine's own order; say
+    // which one to pick there.
+    const QStringList ports = qm45::LinuxSerialPortDirectory().presentPorts();
+    const auto index = ports.indexOf(QString::fromStdString(link.path()));
+    if (index >= 0 && index < 4) {
+        std::printf("qm45-sim: the program lists it as COM %d\n", static_cast<int>(index) + 1);
+    } else if (index >= 4) {
+        std::printf("qm45-sim: the program lists it as COM %d, beyond the COM 1 to COM 4 it offers\n",
+                    static_cast<int>(index) + 1);
+    }
     std::fflush(stdout);
     return true;
 }
