@@ -1,5 +1,6 @@
 #include "link/ConnectionControl.h"
 
+#include "link/AccessHelp.h"
 #include "link/HidDevice.h"
 #include "link/HidDeviceController.h"
 #include "link/SerialPortDriver.h"
@@ -19,14 +20,6 @@ const QString kNoCable =
     QStringLiteral("USB interface cable is not securely connected, please check and re-try.");
 const QString kMeterSilent = QStringLiteral(
     "USB interface cable is securely connected, please check if the meter is ready.");
-// Linux lets only the users a udev rule names open a hidraw node; without the
-// rule the cable is listed (its strings come from sysfs) but cannot be used.
-const QString kNoAccess = QStringLiteral(
-    "The USB interface cable was found, but it cannot be opened for reading and writing.\n\n"
-    "Give your user access to it by installing the udev rule that comes with this program, "
-    "as root:\n\n    sh scripts/install-udev-rule.sh\n\n"
-    "Then unplug the cable and plug it in again.");
-
 // The cable's set-up feature report: report ID 0, the meter's line speed 2400
 // (0x0960) as a 32-bit little-endian number, the fixed byte 0x03, four zeros.
 constexpr std::array<std::uint8_t, 10> kCableSetup = {0x00, 0x60, 0x09, 0x00, 0x00,
@@ -289,7 +282,10 @@ void ConnectionControl::USBConClick() {
     if (!CurrentDevice_ || !CurrentDevice_->ReadWriteAccess()) {
         c_.USBCon->setChecked(false);
         if (CurrentDevice_)
-            showInformation(kNoAccess);
+            // Linux lets only the users a udev rule names open a hidraw node;
+            // without the rule the cable is listed (its strings come from
+            // sysfs) but cannot be used.
+            showInformation(cableAccessHelp());
         return;
     }
     const bool down = c_.USBCon->isChecked();

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace qm45 {
+
+// Where the USB cable's udev rule is found when it is installed: by the
+// package (under /usr/lib, or /lib on systems without a merged /usr) or by
+// hand from the source tree (/etc, the administrator's place).
+[[nodiscard]] QStringList udevRuleFiles();
+
+// What to tell a user whose cable was found but may not be opened for reading
+// and writing. When one of `ruleFiles` exists the rule is there and has not
+// reached the cable yet: plugging it in again applies it. Otherwise the
+// program runs from a build tree and the rule is to be installed once.
+[[nodiscard]] QString cableAccessHelp(const QStringList& ruleFiles = udevRuleFiles());
+
+} // namespace qm45
