@@ -1,13 +1,15 @@
 // The XML data file reader (what LoadDataFile does with a ".xml" file):
-// XmlDataFile::read over the bytes of a file, and the streaming parser
-// under it, which must report the same elements whether the document comes
-// whole or cut into pieces.
+// XmlDataFile::read over the bytes of a file, which must give a table that
+// saves and loads back unchanged, and the streaming parser under it, which
+// must report the same elements whether the document comes whole or cut
+// into pieces.
 //
 // Input: the first byte picks the piece size (1 to 64), the rest is the file.
 
 #include "FuzzCheck.h"
 
 #include "record/LoadedRows.h"
+#include "record/ReadingsTable.h"
 #include "record/XmlDataFile.h"
 #include "record/XmlPacketParser.h"
 
@@ -60,6 +62,17 @@ Parse parse(QByteArrayView file, qsizetype piece) {
     return result;
 }
 
+bool read(const QByteArray& file, qm45::LoadedRows& rows) {
+    QBuffer buffer;
+    buffer.setData(file);
+    return buffer.open(QIODevice::ReadOnly) && qm45::XmlDataFile::read(buffer, file.size(), rows);
+}
+
+bool sameRow(const qm45::ReadingRow& a, const qm45::ReadingRow& b) {
+    return a.no == b.no && a.nval == b.nval && a.nullMask == b.nullMask && a.time == b.time &&
+           a.dcac == b.dcac && a.value == b.value && a.unit == b.unit && a.judge == b.judge;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -68,17 +81,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const qsizetype piece = 1 + data[0] % 64;
     const QByteArray file(reinterpret_cast<const char*>(data + 1), qsizetype(size - 1));
 
-    QBuffer buffer;
-    buffer.setData(file);
-    if (buffer.open(QIODevice::ReadOnly)) {
-        qm45::LoadedRows rows;
-        if (qm45::XmlDataFile::read(buffer, file.size(), rows)) {
-            for (std::int64_t i = 0; i < rows.rowCount(); ++i) {
-                const qm45::ReadingRow row = rows.row(i);
-                for (const QString* text :
-                     {&row.time, &row.dcac, &row.value, &row.unit, &row.judge})
-                    QM45_FUZZ_CHECK(text->size() <= qm45::ReadingsTable::kTextSize);
-            }
+    // A packet that loads saves and loads again as the same table.
+    qm45::LoadedRows rows;
+    if (read(file, rows)) {
+        qm45::ReadingsTable table;
+        rows.appendTo(table);
+        QM45_FUZZ_CHECK(table.rowCount() == rows.rowCount());
+        QBuffer saved;
+        QM45_FUZZ_CHECK(saved.open(QIODevice::WriteOnly));
+        QM45_FUZZ_CHECK(qm45::XmlDataFile::write(table.snapshot(), saved));
+        saved.close();
+        qm45::LoadedRows again;
+        QM45_FUZZ_CHECK(read(saved.data(), again));
+        QM45_FUZZ_CHECK(again.rowCount() == rows.rowCount());
+        for (std::int64_t i = 0; i < rows.rowCount(); ++i) {
+            const qm45::ReadingRow row = rows.row(i);
+            QM45_FUZZ_CHECK(sameRow(row, again.row(i)));
+            for (const QString* text : {&row.time, &row.dcac, &row.value, &row.unit, &row.judge})
+                QM45_FUZZ_CHECK(text->size() <= qm45::ReadingsTable::kTextSize);
         }
     }
 
