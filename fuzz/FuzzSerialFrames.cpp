@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace {
@@ -22,9 +23,13 @@ bool isUpperHex(char c) {
 class Checks final : public qm45::MeterProtocol::Listener {
 public:
     const qm45::MeterProtocol* protocol = nullptr;
+    std::string frames; // every frame handed on, in order
+    bool anyRejected = false;
 
     void LcdDisplay45A(const qm45::DecodeResult& result) override {
         const std::string_view frame = protocol->frames().frameText();
+        frames += frame;
+        anyRejected = anyRejected || !result.accepted();
         QM45_FUZZ_CHECK(frame.size() == 11);
         QM45_FUZZ_CHECK(frame.substr(9) == "DA");
         QM45_FUZZ_CHECK(std::all_of(frame.begin(), frame.end(), isUpperHex));
@@ -62,5 +67,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         protocol.H45ARData(data + at, std::int32_t(n));
     }
     QM45_FUZZ_CHECK(protocol.frames().frameText().size() <= 11);
+
+    // Where the reads end must not matter: a byte at a time gives the same
+    // frames, as long as no rejected frame dropped the rest of a read.
+    Checks byByte;
+    qm45::MeterProtocol single(byByte);
+    byByte.protocol = &single;
+    for (std::size_t at = 0; at < size; ++at)
+        single.H45ARData(data + at, 1);
+    if (!checks.anyRejected && !byByte.anyRejected)
+        QM45_FUZZ_CHECK(checks.frames == byByte.frames);
     return 0;
 }
