@@ -9,6 +9,7 @@ packages="
     libudev-dev libbenchmark-dev
     fonts-liberation fonts-dejavu-core locales
     xvfb xauth x11-apps imagemagick xdotool
+    clang libclang-rt-14-dev
 "
 
 missing=""

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds everything and runs every test headless: the normal build, then the
-# test suites again under AddressSanitizer and UndefinedBehaviorSanitizer, and
-# the HID reader suites under ThreadSanitizer.
+# test suites again under AddressSanitizer and UndefinedBehaviorSanitizer, the
+# HID reader suites under ThreadSanitizer, and last the fuzz targets for a
+# minute each (FUZZ_SECONDS sets another time per target).
 set -eu
 cd "$(dirname "$0")/.."
 export QT_QPA_PLATFORM=offscreen
@@ -15,3 +16,5 @@ cmake --build build-asan -j"$jobs"
 ctest --test-dir build-asan --output-on-failure -j"$jobs"
 
 sh scripts/tsan.sh build-tsan
+
+sh scripts/fuzz.sh "${FUZZ_SECONDS:-60}"
