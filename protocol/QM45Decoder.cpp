@@ -62,7 +62,8 @@ struct FunctionRow {
 constexpr RangeTable kVoltScales = scaleFrom({kNone, {0, 0}, {0, 1}, {0, 2}, {0, 3}});
 
 constexpr std::array<FunctionRow, 16> kFunctions = {{
-    {0, "", fixedScale(kNoDecimalPoint), "DC"},
+    // 0 is the AC millivolt function (full scale 400.00 mV): shown like 3.
+    {bit(LcdV) | bit(Lcdm), "mV", fixedScale(2), "DC"},
     {bit(LcdV), "V", kVoltScales, "DC"},
     {bit(LcdV), "V", kVoltScales, ""},
     {bit(LcdV) | bit(Lcdm), "mV", fixedScale(2), "DC"},

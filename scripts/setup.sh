@@ -10,6 +10,7 @@ packages="
     fonts-liberation fonts-dejavu-core locales
     xvfb xauth x11-apps imagemagick xdotool
     desktop-file-utils appstream lintian man-db dpkg-dev
+    clang libclang-rt-14-dev
 "
 
 missing=""

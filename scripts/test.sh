@@ -1,7 +1,9 @@
 #!/bin/sh
 # Builds everything and runs every test headless: the normal build, then the
-# test suites again under AddressSanitizer and UndefinedBehaviorSanitizer, and
-# the HID reader suites under ThreadSanitizer.
+# test suites again under AddressSanitizer and UndefinedBehaviorSanitizer, the
+# HID reader suites under ThreadSanitizer, then the Debian package with
+# lintian, and last the fuzz targets for a minute each (FUZZ_SECONDS sets
+# another time per target).
 set -eu
 cd "$(dirname "$0")/.."
 # Compiler cache hits from any checkout: paths are hashed relative to it.
@@ -22,3 +24,5 @@ sh scripts/tsan.sh build-tsan
 deb=$(sh scripts/package.sh)
 echo "Package: $deb ($(du -k "$deb" | cut -f1) KiB)"
 lintian --fail-on error,warning "$deb"
+
+sh scripts/fuzz.sh "${FUZZ_SECONDS:-60}"

@@ -8,6 +8,8 @@
 #include <QPainter>
 #include <QPixmap>
 
+#include <algorithm>
+
 namespace qm45 {
 
 VerdictCircle::VerdictCircle(QWidget* parent)
@@ -27,7 +29,11 @@ void VerdictCircle::paintEvent(QPaintEvent*) {
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(QPen(Qt::black, 1));
     painter.setBrush(fill_);
-    painter.drawEllipse(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
+    // A circle of the box's smaller side, centred in the box; the box's
+    // other side is free room, not part of the lamp.
+    const int side = std::min(width(), height());
+    const QRectF circle((width() - side) / 2.0, (height() - side) / 2.0, side, side);
+    painter.drawEllipse(circle.adjusted(0.5, 0.5, -0.5, -0.5));
 }
 
 namespace {

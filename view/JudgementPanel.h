@@ -8,7 +8,8 @@ class QLineEdit;
 
 namespace qm45 {
 
-// The round verdict lamp behind the "Pass"/"Fail" text.
+// The round verdict lamp behind the "Pass"/"Fail" text: a circle of the
+// widget's smaller side, centred in it.
 class VerdictCircle : public QWidget {
     Q_OBJECT
 public:

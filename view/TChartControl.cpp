@@ -1,7 +1,6 @@
 #include "view/TChartControl.h"
 
 #include <algorithm>
-#include <cmath>
 #include <limits>
 
 namespace qm45 {
@@ -12,14 +11,14 @@ std::int32_t usablePageSize(std::int32_t pageSize) {
 }
 
 // How many steps of `pageSize` it takes until `gap` is covered; gap > 0.
-std::int64_t stepsToCover(double gap, std::int32_t pageSize) {
-    return std::int64_t(std::ceil(gap / double(pageSize)));
+std::int64_t stepsToCover(std::int64_t gap, std::int32_t pageSize) {
+    return (gap + pageSize - 1) / pageSize;
 }
 } // namespace
 
 TChartControl::TChartControl(ChartSurface& chart, std::int32_t pageSize)
     : Chart(chart), PageSize_(usablePageSize(pageSize)) {
-    Chart.setBottomRange(1, PageSize_);
+    showFirstWindow();
     PageCount_ = 1;
     CurrentPage_ = 1;
     Browsing_ = false;
@@ -42,27 +41,40 @@ void TChartControl::recomputePageCount() {
         std::int32_t(std::min<std::int64_t>(pages, std::numeric_limits<std::int32_t>::max()));
 }
 
+void TChartControl::showFirstWindow() {
+    applyWindow(1);
+}
+
+void TChartControl::applyWindow(std::int64_t first) {
+    FirstPosition_ = first;
+    LastPosition_ = first + PageSize_ - 1;
+    if (FirstPosition_ == LastPosition_)
+        Chart.setBottomRange(double(FirstPosition_) - 0.5, double(LastPosition_) + 0.5);
+    else
+        Chart.setBottomRange(double(FirstPosition_), double(LastPosition_));
+}
+
 void TChartControl::shiftForward(std::int64_t times) {
     const auto span = Chart.activePositions();
-    const double maximum = Chart.bottomMaximum();
-    if (times <= 0 || !span || double(span->largest) <= maximum)
+    if (times <= 0 || !span || span->largest <= LastPosition_)
         return;
     const std::int64_t shifts =
-        std::min(times, stepsToCover(double(span->largest) - maximum, PageSize_));
-    const double by = double(shifts) * PageSize_;
-    Chart.setBottomRange(Chart.bottomMinimum() + by, maximum + by);
+        std::min(times, stepsToCover(span->largest - LastPosition_, PageSize_));
+    applyWindow(FirstPosition_ + shifts * PageSize_);
     Chart.requestRepaint();
 }
 
 void TChartControl::shiftBackward(std::int64_t times) {
     const auto span = Chart.activePositions();
-    const double minimum = Chart.bottomMinimum();
-    if (times <= 0 || !span || double(span->smallest) >= minimum)
+    if (times <= 0 || !span || span->smallest >= FirstPosition_)
         return;
+    // Whole pages between the window and position 1.
+    const std::int64_t room = (FirstPosition_ - 1) / PageSize_;
     const std::int64_t shifts =
-        std::min(times, stepsToCover(minimum - double(span->smallest), PageSize_));
-    const double by = double(shifts) * PageSize_;
-    Chart.setBottomRange(minimum - by, Chart.bottomMaximum() - by);
+        std::min({times, room, stepsToCover(FirstPosition_ - span->smallest, PageSize_)});
+    if (shifts <= 0)
+        return;
+    applyWindow(FirstPosition_ - shifts * PageSize_);
     Chart.requestRepaint();
 }
 
@@ -117,7 +129,7 @@ std::int32_t TChartControl::SetPageSize(std::int32_t pageSize) {
     if (pageSize == PageSize_)
         return CurrentPage_;
     PageSize_ = pageSize;
-    Chart.setBottomRange(1, PageSize_);
+    showFirstWindow();
     Chart.requestRepaint();
     recomputePageCount();
     shiftForward(std::int64_t(PageCount_) - 1);

@@ -29,14 +29,24 @@ public:
     [[nodiscard]] std::int32_t PageSize() const { return PageSize_; }
     [[nodiscard]] std::int32_t PageCount() const { return PageCount_; }
     [[nodiscard]] bool Browsing() const { return Browsing_; }
+    // The window of positions the bottom axis shows, both ends included.
+    [[nodiscard]] std::int64_t FirstPosition() const { return FirstPosition_; }
+    [[nodiscard]] std::int64_t LastPosition() const { return LastPosition_; }
 
 private:
     void recomputePageCount();
     // Up to `times` single shifts in one direction. Each shift is allowed only
     // while a point of the drawn series lies beyond the window on that side;
     // the first refused shift refuses all later ones too, since nothing moved.
+    // No shift moves the window before position 1: the placeholder left of
+    // page 1 never counts as a page of its own.
     void shiftForward(std::int64_t times);
     void shiftBackward(std::int64_t times);
+    // Puts the window on the first page and draws it.
+    void showFirstWindow();
+    // The window is kept here, not read back from the axis: the axis refuses a
+    // range of zero width, which a page of one position would be.
+    void applyWindow(std::int64_t first);
     void addPlaceholder();
 
     ChartSurface& Chart;
@@ -44,6 +54,8 @@ private:
     std::int32_t PageSize_ = kDefaultPageSize;
     std::int32_t PageCount_ = 1;
     bool Browsing_ = false;
+    std::int64_t FirstPosition_ = 1;
+    std::int64_t LastPosition_ = kDefaultPageSize;
 };
 
 } // namespace qm45

@@ -205,7 +205,7 @@ void QM45DecoderTest::functionCodeAndRangeSelectUnitIndicatorsAndPoint_data() {
                                         {"Hz", none, "LCDHz"}}};
 
     const std::array<std::pair<FunctionExpectation, const char*>, 16> table = {{
-        {allRanges({"", none, ""}), "DC"},
+        {allRanges({"mV", 2, "LcdV Lcdm"}), "DC"},
         {volts, "DC"},
         {volts, ""},
         {allRanges({"mV", 2, "LcdV Lcdm"}), "DC"},
@@ -437,7 +437,7 @@ void QM45DecoderTest::displayFormsGiveValueTextNumberAndBar_data() {
         << "A00004101DA"
         << "__0@_"
         << "0L." << 40000.0 << 40 << "LcdP3" << 3;
-    QTest::newRow("overload 0L without a point") << "A00000001DA"
+    QTest::newRow("overload 0L without a point") << "A00000100DA"
                                                  << "__0@_"
                                                  << "0L" << 40000.0 << 40 << "" << -1;
     QTest::newRow("overload L0") << "AC0001101DA"
@@ -449,7 +449,7 @@ void QM45DecoderTest::displayFormsGiveValueTextNumberAndBar_data() {
     QTest::newRow("negative overload L0 is still zero") << "AC0001105DA"
                                                         << "__@0_"
                                                         << "L0." << 0.0 << 1 << "LcdP0 LcdP3" << 3;
-    QTest::newRow("overload L0 without a range point") << "AC0000000DA"
+    QTest::newRow("overload L0 without a range point") << "AC0000100DA"
                                                        << "__@0_"
                                                        << "L0." << 0.0 << 1 << "LcdP3" << 3;
     QTest::newRow("overload wins over the zero display") << "A00B01101DA"
@@ -719,8 +719,8 @@ void QM45DecoderTest::scaleChangesOnlyWithUnitOrDecimalPosition_data() {
     QTest::addColumn<QList<bool>>("changes");
 
     QTest::newRow("first frame is a change") << QStringList{"399991101DA"} << QList<bool>{true};
-    QTest::newRow("first frame without unit or point is a change")
-        << QStringList{"123450000DA", "123450000DA"} << QList<bool>{true, false};
+    QTest::newRow("first frame at the start-up decimal position is a change")
+        << QStringList{"123451100DA", "123451100DA"} << QList<bool>{true, false};
     QTest::newRow("same scale again is no change")
         << QStringList{"399991101DA", "399991101DA"} << QList<bool>{true, false};
     QTest::newRow("range change 3.9999 V to 39.999 V")

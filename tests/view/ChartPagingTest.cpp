@@ -35,8 +35,8 @@ void run(ChartTestWindow& w, const QString& script) {
 QString describe(ChartTestWindow& w) {
     return QStringLiteral(
                "window %1..%2, %3 points, PageCount %4, CurrentPage %5, Browsing %6, Bt10 \"%7\"")
-        .arg(w.Chtshow->bottomMinimum())
-        .arg(w.Chtshow->bottomMaximum())
+        .arg(w.control().FirstPosition())
+        .arg(w.control().LastPosition())
         .arg(w.Chtshow->pointCount())
         .arg(w.control().PageCount())
         .arg(w.control().CurrentPage())
@@ -113,12 +113,31 @@ void ChartPagingTest::pagingSequences_data() {
         << "+100" << 1.0 << 100.0 << 101 << 2 << 2 << false;
     QTest::newRow("the 101st reading moves the window")
         << "+101" << 101.0 << 200.0 << 102 << 2 << 2 << false;
-    // The placeholder at position 0 lies left of the window, so the backward
-    // shift is allowed and the window lands on it.
+    // After a whole number of pages of readings the page count runs one ahead
+    // of the window (the placeholder fills the extra page). Going back must
+    // still stop at page 1: the placeholder at position 0 is not a page.
     QTest::newRow("first page after exactly 100 readings")
-        << "+100 F" << -99.0 << 0.0 << 101 << 2 << 1 << true;
+        << "+100 F" << 1.0 << 100.0 << 101 << 2 << 1 << true;
+    QTest::newRow("previous after exactly 100 readings")
+        << "+100 P" << 1.0 << 100.0 << 101 << 2 << 1 << true;
     QTest::newRow("next back onto 100 readings")
         << "+100 F N" << 1.0 << 100.0 << 101 << 2 << 2 << false;
+    QTest::newRow("first page after exactly 200 readings")
+        << "+200 F" << 1.0 << 100.0 << 201 << 3 << 1 << true;
+    QTest::newRow("previous twice after exactly 200 readings")
+        << "+200 P P" << 1.0 << 100.0 << 201 << 3 << 1 << true;
+    QTest::newRow("first page after exactly 300 readings")
+        << "+300 F" << 1.0 << 100.0 << 301 << 4 << 1 << true;
+    QTest::newRow("previous after exactly 300 readings")
+        << "+300 P" << 101.0 << 200.0 << 301 << 4 << 3 << true;
+    QTest::newRow("previous to page 1 after exactly 300 readings")
+        << "+300 P P P" << 1.0 << 100.0 << 301 << 4 << 1 << true;
+    QTest::newRow("first and last after exactly 300 readings")
+        << "+300 F L" << 201.0 << 300.0 << 301 << 4 << 4 << false;
+    QTest::newRow("first page after exactly 150 readings at page size 50")
+        << "+150 S50 F" << 1.0 << 50.0 << 151 << 4 << 1 << true;
+    QTest::newRow("clear after exactly 150 readings at page size 50")
+        << "+150 S50 C" << 1.0 << 50.0 << 1 << 1 << 1 << false;
 
     QTest::newRow("one page: first does nothing")
         << "+50 F" << 1.0 << 100.0 << 51 << 1 << 1 << false;
@@ -141,6 +160,10 @@ void ChartPagingTest::pagingSequences_data() {
         << "+250 S1000" << 1.0 << 1000.0 << 251 << 1 << 1 << false;
 
     QTest::newRow("clear on page 4 of 4") << "+350 C" << 1.0 << 100.0 << 1 << 1 << 1 << false;
+    QTest::newRow("clear on page 4 of 4 after exactly 300 readings")
+        << "+300 C" << 1.0 << 100.0 << 1 << 1 << 1 << false;
+    QTest::newRow("readings after a clear at exactly 300")
+        << "+300 C +150" << 101.0 << 200.0 << 151 << 2 << 2 << false;
     QTest::newRow("next after a clear does nothing")
         << "+350 C N" << 1.0 << 100.0 << 1 << 1 << 1 << false;
     QTest::newRow("last after a clear does nothing")
@@ -148,6 +171,29 @@ void ChartPagingTest::pagingSequences_data() {
     QTest::newRow("clear while browsing follows again")
         << "+250 F C +150" << 101.0 << 200.0 << 151 << 2 << 2 << false;
     QTest::newRow("clear on one page") << "+30 C +5" << 1.0 << 100.0 << 6 << 1 << 1 << false;
+
+    // A page of one position: every reading is a page, and the page count
+    // (placeholder included) runs one ahead of the window.
+    QTest::newRow("page size 1 follows the newest reading")
+        << "+5 S1" << 5.0 << 5.0 << 6 << 6 << 6 << false;
+    QTest::newRow("page size 1 with one reading") << "+1 S1" << 1.0 << 1.0 << 2 << 2 << 2 << false;
+    QTest::newRow("page size 1, the next reading")
+        << "+5 S1 +1" << 6.0 << 6.0 << 7 << 7 << 7 << false;
+    QTest::newRow("page size 1, first") << "+5 S1 F" << 1.0 << 1.0 << 6 << 6 << 1 << true;
+    QTest::newRow("page size 1, first then next")
+        << "+5 S1 F N" << 2.0 << 2.0 << 6 << 6 << 2 << true;
+    QTest::newRow("page size 1, previous") << "+5 S1 P" << 4.0 << 4.0 << 6 << 6 << 5 << true;
+    QTest::newRow("page size 1, previous to the start")
+        << "+5 S1 P P P P P" << 1.0 << 1.0 << 6 << 6 << 1 << true;
+    QTest::newRow("page size 1, first then last")
+        << "+5 S1 F L" << 5.0 << 5.0 << 6 << 6 << 6 << false;
+    QTest::newRow("page size 1 while browsing")
+        << "+5 S1 F +3" << 1.0 << 1.0 << 9 << 9 << 1 << true;
+    QTest::newRow("page size 1, clear") << "+5 S1 C" << 1.0 << 1.0 << 1 << 1 << 1 << false;
+    QTest::newRow("page size 1, clear and record")
+        << "+5 S1 C +2" << 2.0 << 2.0 << 3 << 3 << 3 << false;
+    QTest::newRow("page size 1 back to 100")
+        << "+150 S1 S100" << 101.0 << 200.0 << 151 << 2 << 2 << false;
 }
 
 void ChartPagingTest::pagingSequences() {
@@ -176,6 +222,11 @@ void ChartPagingTest::pagingSequences() {
         actual == expected,
         qPrintable(
             QStringLiteral("%1\n   expected: %2\n   actual:   %3").arg(script, expected, actual)));
+
+    // The axis draws that window; a window of one position as a range around it.
+    const double margin = minimum == maximum ? 0.5 : 0.0;
+    QCOMPARE(w.Chtshow->bottomMinimum(), minimum - margin);
+    QCOMPARE(w.Chtshow->bottomMaximum(), maximum + margin);
 }
 
 void ChartPagingTest::pageSizeTextIsRepaired_data() {
@@ -194,6 +245,7 @@ void ChartPagingTest::pageSizeTextIsRepaired_data() {
     QTest::newRow("decimal fraction") << "12.5" << 100 << "100";
     QTest::newRow("hexadecimal") << "0x40" << 100 << "100";
     QTest::newRow("plain number") << "75" << 75 << "75";
+    QTest::newRow("one") << "1" << 1 << "1";
     QTest::newRow("plus sign") << "+40" << 40 << "+40";
     QTest::newRow("largest 32-bit") << "2147483647" << 2147483647 << "2147483647";
 }
@@ -217,7 +269,8 @@ void ChartPagingTest::pageSizeTextIsRepaired() {
                             .arg(pageSize)));
     QCOMPARE(w.Panel19->Maxrecord->text(), textAfter);
     QCOMPARE(w.Panel19->Bt10->text(), QString::number(w.control().CurrentPage()));
-    QCOMPARE(w.Chtshow->bottomMaximum() - w.Chtshow->bottomMinimum() + 1, double(pageSize));
+    QCOMPARE(w.control().LastPosition() - w.control().FirstPosition() + 1, qint64(pageSize));
+    QVERIFY(w.Chtshow->bottomMinimum() < w.Chtshow->bottomMaximum());
     QVERIFY(w.dialogs.errors.isEmpty());
     QVERIFY(w.dialogs.informations.isEmpty());
 }

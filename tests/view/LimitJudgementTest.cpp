@@ -7,6 +7,8 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <cmath>
+#include <cstdlib>
 #include <memory>
 
 using namespace qm45;
@@ -93,6 +95,8 @@ private slots:
     void pastedJunkIsRepaired();
 
     void limitEditsKeepTheirSelectionWhenFocusLeaves();
+
+    void verdictLampIsACircleClearOfTheValueBox();
 };
 
 void LimitJudgementTest::judgesTheReadingAgainstBothLimits_data() {
@@ -535,6 +539,46 @@ void LimitJudgementTest::limitEditsKeepTheirSelectionWhenFocusLeaves() {
                                 .arg(edit->selectionStart())
                                 .arg(edit->selectionLength())));
     }
+}
+
+void LimitJudgementTest::verdictLampIsACircleClearOfTheValueBox() {
+    JudgementPanel panel;
+    panel.resize(375, 120);
+    panel.Shape1->setFill(QColor(0, 128, 0));
+    // What the lamp paints is what changes when it is hidden.
+    const QImage with = panel.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    panel.Shape1->hide();
+    const QImage without = panel.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(with.size(), without.size());
+
+    QRect painted;
+    for (int y = 0; y < with.height(); ++y)
+        for (int x = 0; x < with.width(); ++x)
+            if (with.pixel(x, y) != without.pixel(x, y))
+                painted |= QRect(x, y, 1, 1);
+    QVERIFY2(!painted.isEmpty(), "the lamp paints nothing");
+
+    const QRect box = panel.Shape1->geometry();
+    QCOMPARE(box, QRect(192, 8, 113, 97));
+    const auto where = [&] {
+        return qPrintable(QStringLiteral("lamp painted %1,%2 %3 x %4 in the box %5,%6 %7 x %8")
+                              .arg(painted.x())
+                              .arg(painted.y())
+                              .arg(painted.width())
+                              .arg(painted.height())
+                              .arg(box.x())
+                              .arg(box.y())
+                              .arg(box.width())
+                              .arg(box.height()));
+    };
+    // A circle of the smaller side (97), centred in the box.
+    QVERIFY2(std::abs(painted.width() - painted.height()) <= 1, where());
+    QVERIFY2(std::abs(painted.height() - box.height()) <= 1, where());
+    QVERIFY2(std::abs(QRectF(painted).center().x() - QRectF(box).center().x()) <= 1.0, where());
+    QVERIFY2(std::abs(QRectF(painted).center().y() - QRectF(box).center().y()) <= 1.0, where());
+    QVERIFY2(!painted.intersects(panel.T1VALUE->geometry()), where());
+    // The fill shows in the middle of the circle.
+    QCOMPARE(QColor(with.pixel(QRectF(box).center().toPoint())), QColor(0, 128, 0));
 }
 
 QTEST_MAIN(LimitJudgementTest)
