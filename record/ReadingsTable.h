@@ -33,6 +33,12 @@ struct ReadingRow {
     void setNull(Field f, bool null = true) {
         nullMask = std::uint8_t(null ? (nullMask | (1u << int(f))) : (nullMask & ~(1u << int(f))));
     }
+
+    friend bool operator==(const ReadingRow& a, const ReadingRow& b) {
+        return a.no == b.no && a.nval == b.nval && a.nullMask == b.nullMask && a.time == b.time &&
+               a.dcac == b.dcac && a.value == b.value && a.unit == b.unit && a.judge == b.judge;
+    }
+    friend bool operator!=(const ReadingRow& a, const ReadingRow& b) { return !(a == b); }
 };
 
 // A row whose texts are indices into a text pool that goes with it, as a

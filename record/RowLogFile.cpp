@@ -229,8 +229,9 @@ bool RowLogFile::writeLine(std::string_view line, std::string& error) {
     }
     if (!writeAll(line, error)) {
         // Half a line must not stay behind: the next run appends after it.
-        if (regular_ && ownsFd_)
-            (void)::ftruncate(fd_, size_);
+        // Should even that fail, the next --append cuts it off.
+        if (regular_ && ownsFd_ && ::ftruncate(fd_, size_) != 0)
+            error += "; the part written could not be taken back";
         return false;
     }
     size_ += static_cast<std::int64_t>(line.size());
