@@ -41,11 +41,21 @@ template <typename F> auto guarded(F f) {
 
 // The application object: an exception that escapes an event handler ends
 // only that handler and is reported; the program goes on with the next event.
+//
+// SIGINT, SIGTERM and SIGHUP (Ctrl+C in a terminal, logout, shutdown, kill)
+// end the event loop as "Quit" does, so that the window is destroyed in
+// order: the serial port is closed and its lock file removed.
 class Application final : public QApplication {
     Q_OBJECT
 public:
     Application(int& argc, char** argv);
+    ~Application() override;
     bool notify(QObject* receiver, QEvent* event) override;
+
+private:
+    void takeTerminationSignal();
+
+    int signalFds_[2] = {-1, -1};
 };
 
 } // namespace qm45
