@@ -1,6 +1,6 @@
 #include "app/SystemLocale.h"
 
-#include "view/LocaleConfig.h"
+#include "record/LocaleConfig.h"
 
 #include <clocale>
 #include <langinfo.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "view/LocaleConfig.h"
+#include "record/LocaleConfig.h"
 
 #include <QString>
 #include <QStringList>

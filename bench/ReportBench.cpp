@@ -1,11 +1,11 @@
+#include "record/PrintPreview.h"
 #include "record/ReadingsTable.h"
+#include "record/ReportActions.h"
 #include "record/ReportPainter.h"
-#include "view/PrintPreview.h"
-#include "view/ReportActions.h"
 
 #include <QAction>
-#include <QCoreApplication>
 #include <QBuffer>
+#include <QCoreApplication>
 #include <QImage>
 #include <QPageSize>
 #include <QPainter>

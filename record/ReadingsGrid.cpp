@@ -1,8 +1,8 @@
 #include "record/ReadingsGrid.h"
 
+#include "record/Fonts.h"
 #include "record/ReadingsModel.h"
 #include "record/RowIndicatorHeader.h"
-#include "view/Fonts.h"
 
 #include <QFontMetrics>
 #include <QHeaderView>
@@ -18,7 +18,8 @@ namespace {
 // style's 3, so that a time such as "23:59:59" fits its 53-pixel column whole.
 class NarrowCellStyle final : public QProxyStyle {
 public:
-    int pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const override {
+    int pixelMetric(PixelMetric metric, const QStyleOption* option,
+                    const QWidget* widget) const override {
         if (metric == PM_FocusFrameHMargin)
             return ReadingsGrid::kCellTextMargin - 1;
         return QProxyStyle::pixelMetric(metric, option, widget);

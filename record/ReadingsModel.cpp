@@ -1,6 +1,6 @@
 #include "record/ReadingsModel.h"
 
-#include "view/UnitSymbols.h"
+#include "protocol/UnitSymbols.h"
 
 #include <limits>
 

@@ -1,6 +1,6 @@
 #include "record/ReportLayout.h"
 
-#include "view/UnitSymbols.h"
+#include "protocol/UnitSymbols.h"
 
 #include <algorithm>
 #include <iterator>

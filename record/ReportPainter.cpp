@@ -1,6 +1,6 @@
 #include "record/ReportPainter.h"
 
-#include "view/Fonts.h"
+#include "record/Fonts.h"
 
 #include <QPainter>
 #include <QStringList>

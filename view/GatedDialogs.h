@@ -2,7 +2,6 @@
 
 #include "view/Dialogs.h"
 #include "view/ModalGate.h"
-#include "view/PrinterDialogs.h"
 
 #include <functional>
 #include <memory>
@@ -34,21 +33,6 @@ public:
 private:
     ModalGate& gate_;
     std::shared_ptr<Dialogs> inner_;
-};
-
-// The printer dialogs, holding the same gate while they are open and while
-// the chosen pages are printed.
-class GatedPrinterDialogs final : public PrinterDialogs {
-public:
-    GatedPrinterDialogs(ModalGate& gate, std::shared_ptr<PrinterDialogs> inner);
-
-    bool setup(QWidget* parent, QPrinter& printer) override;
-    bool print(QWidget* parent, QPrinter& printer, int lastPage) override;
-    [[nodiscard]] std::shared_ptr<void> holdWhilePrinting() override;
-
-private:
-    ModalGate& gate_;
-    std::shared_ptr<PrinterDialogs> inner_;
 };
 
 } // namespace qm45

@@ -1,6 +1,6 @@
 #include "view/JudgementPanel.h"
 
-#include "view/Fonts.h"
+#include "record/Fonts.h"
 #include "view/LampPictures.h"
 
 #include <QLabel>

@@ -1,6 +1,6 @@
 #include "view/LcdPanel.h"
 
-#include "view/UnitSymbols.h"
+#include "protocol/UnitSymbols.h"
 
 #include <QFont>
 #include <QFontMetricsF>

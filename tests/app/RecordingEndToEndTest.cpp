@@ -1,10 +1,10 @@
 #include "app/TFCOMM.h"
 #include "record/DataFileActions.h"
+#include "record/PrintPreview.h"
 #include "record/ReadingsModel.h"
 #include "record/Recorder.h"
+#include "record/ReportActions.h"
 #include "view/ChartPanel.h"
-#include "view/PrintPreview.h"
-#include "view/ReportActions.h"
 #include "view/TrendChart.h"
 
 #include "../link/PseudoTerminal.h"

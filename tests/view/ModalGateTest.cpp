@@ -1,4 +1,5 @@
 #include "view/ModalGate.h"
+#include "record/GatedPrinterDialogs.h"
 #include "view/GatedDialogs.h"
 
 #include "../support/FakeDialogs.h"

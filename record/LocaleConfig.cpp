@@ -1,4 +1,4 @@
-#include "view/LocaleConfig.h"
+#include "record/LocaleConfig.h"
 
 #include <QFile>
 #include <QHash>

@@ -1,6 +1,6 @@
-#include "view/ReportActions.h"
+#include "record/ReportActions.h"
+#include "record/PrintPreview.h"
 #include "record/ReadingsTable.h"
-#include "view/PrintPreview.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,7 +1,7 @@
-#include "view/PrintPreview.h"
+#include "record/PrintPreview.h"
 
+#include "record/PrinterDialogs.h"
 #include "view/Dialogs.h"
-#include "view/PrinterDialogs.h"
 
 #include <QAction>
 #include <QCloseEvent>

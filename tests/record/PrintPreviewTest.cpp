@@ -1,8 +1,8 @@
-#include "view/PrintPreview.h"
+#include "record/PrintPreview.h"
+#include "record/PreviewDocument.h"
+#include "record/PrinterDialogs.h"
 #include "record/ReadingsTable.h"
 #include "record/ReportPainter.h"
-#include "view/PreviewDocument.h"
-#include "view/PrinterDialogs.h"
 
 #include "../support/FakeDialogs.h"
 

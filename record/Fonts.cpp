@@ -1,4 +1,4 @@
-#include "view/Fonts.h"
+#include "record/Fonts.h"
 
 #include <QStringList>
 
@@ -16,8 +16,14 @@ QFont make(int pixelSize, bool bold) {
 }
 } // namespace
 
-QFont arial(int pixelSize, bool bold) { return make(pixelSize, bold); }
-QFont sansSerif(int pixelSize, bool bold) { return make(pixelSize, bold); }
-QFont window() { return make(11, true); }
+QFont arial(int pixelSize, bool bold) {
+    return make(pixelSize, bold);
+}
+QFont sansSerif(int pixelSize, bool bold) {
+    return make(pixelSize, bold);
+}
+QFont window() {
+    return make(11, true);
+}
 
 } // namespace qm45::Fonts

@@ -1,8 +1,8 @@
-#include "view/ReportActions.h"
+#include "record/ReportActions.h"
 
+#include "record/PreviewDocument.h"
+#include "record/PrintPreview.h"
 #include "record/ReportPainter.h"
-#include "view/PreviewDocument.h"
-#include "view/PrintPreview.h"
 
 #include <utility>
 

@@ -1,4 +1,4 @@
-#include "view/UnitSymbols.h"
+#include "protocol/UnitSymbols.h"
 
 namespace qm45 {
 

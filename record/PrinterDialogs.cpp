@@ -1,4 +1,4 @@
-#include "view/PrinterDialogs.h"
+#include "record/PrinterDialogs.h"
 
 #include <QPageSetupDialog>
 #include <QPrintDialog>

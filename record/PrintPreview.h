@@ -1,6 +1,6 @@
 #pragma once
 
-#include "view/PreviewDocument.h"
+#include "record/PreviewDocument.h"
 
 #include <QWidget>
 

@@ -1,4 +1,4 @@
-#include "view/UnitSymbols.h"
+#include "protocol/UnitSymbols.h"
 
 #include <QtTest>
 
@@ -102,4 +102,4 @@ void TestUnitSymbols::onlySymbolCodesAreSymbols() {
 }
 
 QTEST_APPLESS_MAIN(TestUnitSymbols)
-#include "test_unit_symbols.moc"
+#include "UnitSymbolsTest.moc"
