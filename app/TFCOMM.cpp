@@ -183,9 +183,9 @@ void TFCOMM::wireRecording() {
     chart.addValue = [this](double value) { return chartPanel_->ChartControl().AddValue(value); };
     chart.clearChart = [this] { return chartPanel_->ChartControl().ClearChart(); };
     chart.showPage = [this](int page) { Panel19->Bt10->setText(QString::number(page)); };
-    recorder_ = std::make_unique<Recorder>(protocol_.reading(), *readingsModel_,
-                                           *services_.recordClock, std::move(chart));
-    INDataToTable = [this] { recorder_->INDataToTable(); };
+    recorder_ =
+        std::make_unique<Recorder>(*readingsModel_, *services_.recordClock, std::move(chart));
+    INDataToTable = [this](const Sample& sample) { recorder_->INDataToTable(sample); };
 
     recorderControls_ = new RecorderControls({RepeatSet, RecordSI, RecordSITime, Timer1, RecordNew},
                                              *recorder_, *dialogs_, this, this);
@@ -356,12 +356,15 @@ void TFCOMM::LcdDisplay45A(const DecodeResult& result) {
     if (Panel4->T1VALUE->text() != value)
         Panel4->T1VALUE->setText(value);
     // The frame's own value is judged, never what the user may have typed into the box.
+    // Without a verdict (a limit left empty) the previous one stands.
+    std::string verdict = sample_.JudgeText;
     if (const std::optional<QString> judgeText = limitJudgement_->judge(value))
-        protocol_.setJudgeText(judgeText->toStdString());
+        verdict = judgeText->toStdString();
+    sample_ = Sample{result.after.reading, std::move(verdict)};
     // Timed sampling records only readings that are live.
-    recorder_->frameDecoded();
+    recorder_->frameDecoded(sample_);
     if (!RecordSI->isChecked() && INDataToTable)
-        INDataToTable();
+        INDataToTable(sample_);
     PBar2->setValue(qBound(PBar2->minimum(), result.barPosition, PBar2->maximum()));
 }
 

@@ -3,8 +3,9 @@
 #include "link/HidPlatform.h"
 #include "link/SerialPlatform.h"
 #include "link/SerialPortDirectory.h"
-#include "record/ReadingsTable.h"
 #include "protocol/MeterProtocol.h"
+#include "record/ReadingsTable.h"
+#include "record/Sample.h"
 
 #include <QMainWindow>
 #include <QString>
@@ -82,6 +83,8 @@ public:
 
     [[nodiscard]] const MeterProtocol& protocol() const { return protocol_; }
     [[nodiscard]] const CurrentReading& currentReading() const { return protocol_.reading(); }
+    // The last accepted frame's reading with its verdict, as it was recorded.
+    [[nodiscard]] const Sample& lastSample() const { return sample_; }
     [[nodiscard]] TSerialPortDriver& COMM2() { return *COMM2_; }
     [[nodiscard]] ConnectionControl& connection() { return *connection_; }
     [[nodiscard]] ErrorReport& errorReport() { return *errorReport_; }
@@ -96,7 +99,7 @@ public:
     // Where a decoded frame reaches the chart and the recorder.
     // Each is called only when set.
     std::function<void(int seriesIndex)> ShowSeries;
-    std::function<void()> INDataToTable;
+    std::function<void(const Sample& sample)> INDataToTable;
 
     void BitBtn1Click();
     void ConTimerTimer();
@@ -116,6 +119,7 @@ private:
 
     TFCOMMServices services_;
     MeterProtocol protocol_{*this};
+    Sample sample_; // the last accepted frame's, with its verdict
     std::unique_ptr<TSerialPortDriver> COMM2_;
     // Every subsystem gets its boxes through this one gate.
     ModalGate* modalGate_ = nullptr;

@@ -14,7 +14,6 @@
 #include <QHeaderView>
 #include <QScrollBar>
 
-
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -36,7 +35,6 @@ using qm45::bench::residentBytes;
 using namespace qm45;
 
 constexpr std::int64_t kTenMillion = 10000000;
-
 
 // Starts a new high-water mark of resident memory (Linux: clear_refs "5").
 bool resetPeakResident() {
@@ -91,10 +89,10 @@ struct WiredChart {
 
 // Readings as the decoder leaves them: values that change from frame to
 // frame, a function, unit and verdict that rarely do.
-std::vector<CurrentReading> sampleReadings() {
-    std::vector<CurrentReading> readings;
+std::vector<Sample> sampleReadings() {
+    std::vector<Sample> readings;
     for (int i = 0; i < 4000; ++i) {
-        CurrentReading r;
+        Sample r;
         const int count = (i * 7919) % 40000 - 20000;
         r.ValueText = QString::number(count / 10000.0, 'f', 4).toStdString();
         r.NumericValue = count;
@@ -109,15 +107,14 @@ std::vector<CurrentReading> sampleReadings() {
 
 // Everything a recorded row passes through, with the grid shown.
 struct RecordingWindow {
-    CurrentReading current;
     ReadingsTable table;
     ReadingsModel model{table};
     SteppingClock clock;
     WiredChart chart;
-    Recorder recorder{current, model, clock, chart.hooks()};
+    Recorder recorder{model, clock, chart.hooks()};
     ReadingsView view;
     ReadingsGrid grid{&view, model};
-    std::vector<CurrentReading> readings = sampleReadings();
+    std::vector<Sample> readings = sampleReadings();
     std::size_t next = 0;
 
     RecordingWindow() {
@@ -130,9 +127,9 @@ struct RecordingWindow {
     }
 
     void sample() {
-        current = readings[next];
+        const Sample& sample = readings[next];
         next = (next + 1) % readings.size();
-        recorder.INDataToTable();
+        recorder.INDataToTable(sample);
     }
 
     // Records rows until the table holds this many, and shows them.
@@ -168,7 +165,7 @@ BENCHMARK(BM_RecordOneSample)
 // the growth against what the finished table holds (copying to grow would
 // need old and new storage at once).
 void BM_TableGrowth(benchmark::State& state) {
-    const std::vector<CurrentReading> readings = sampleReadings();
+    const std::vector<Sample> readings = sampleReadings();
     std::vector<ReadingRow> rows;
     for (std::size_t i = 0; i < readings.size(); ++i) {
         ReadingRow r;

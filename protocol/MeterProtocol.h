@@ -29,7 +29,6 @@ public:
 
     [[nodiscard]] const DecoderState& state() const { return state_; }
     [[nodiscard]] const CurrentReading& reading() const { return state_.reading; }
-    void setJudgeText(const std::string& text) { state_.reading.JudgeText = text; }
 
     [[nodiscard]] DecoderContext& context() { return context_; }
     [[nodiscard]] const DecoderContext& context() const { return context_; }

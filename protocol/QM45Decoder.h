@@ -71,7 +71,6 @@ struct CurrentReading {
     std::string FunctionText;
     std::string UnitText; // unit code: "*" ohm, "#" deg C, "?" deg F, letters as themselves
     std::string AutoText;
-    std::string JudgeText;
 };
 
 // Change detection carried from frame to frame.

@@ -9,9 +9,8 @@
 
 namespace qm45 {
 
-Recorder::Recorder(const CurrentReading& reading, ReadingsModel& model, const RecordClock& clock,
-                   Chart chart)
-    : reading_(reading), model_(model), clock_(clock), chart_(std::move(chart)) {}
+Recorder::Recorder(ReadingsModel& model, const RecordClock& clock, Chart chart)
+    : model_(model), clock_(clock), chart_(std::move(chart)) {}
 
 const QString& Recorder::TextCache::convert(const std::string& s) {
     if (text.isNull() || s != source) {
@@ -21,7 +20,7 @@ const QString& Recorder::TextCache::convert(const std::string& s) {
     return text;
 }
 
-void Recorder::INDataToTable() {
+void Recorder::INDataToTable(const Sample& sample) {
     if (RecordedRows_ >= RecordLimit_) {
         // Set first: the handler may run the event loop, and more samples.
         const ReadingsTable::Mark now = model_.table().mark();
@@ -35,10 +34,10 @@ void Recorder::INDataToTable() {
     }
 
     key_.clear();
-    key_ += reading_.ValueText;
-    key_ += reading_.FunctionText;
-    key_ += reading_.UnitText;
-    key_ += reading_.AutoText;
+    key_ += sample.ValueText;
+    key_ += sample.FunctionText;
+    key_ += sample.UnitText;
+    key_ += sample.AutoText;
 
     if (repeatSet_ || key_ != LastRecordKey_) {
         LastRecordKey_.swap(key_);
@@ -52,16 +51,16 @@ void Recorder::INDataToTable() {
         }
         row_.no = RecordNo_;
         row_.time = lastTime_;
-        row_.dcac = function_.convert(reading_.FunctionText);
-        row_.value = value_.convert(reading_.ValueText);
-        row_.unit = unit_.convert(reading_.UnitText);
-        row_.judge = judge_.convert(reading_.JudgeText);
-        row_.nval = storedCount(reading_.NumericValue);
+        row_.dcac = function_.convert(sample.FunctionText);
+        row_.value = value_.convert(sample.ValueText);
+        row_.unit = unit_.convert(sample.UnitText);
+        row_.judge = judge_.convert(sample.JudgeText);
+        row_.nval = storedCount(sample.NumericValue);
         row_.nullMask = 0;
         model_.append(row_);
 
         if (chart_.addValue) {
-            const int page = chart_.addValue(reading_.NumericValue);
+            const int page = chart_.addValue(sample.NumericValue);
             if (chart_.showPage)
                 chart_.showPage(page);
         }
@@ -76,7 +75,9 @@ void Recorder::timedSample() {
     if (!frameSinceTick_)
         return;
     frameSinceTick_ = false;
-    INDataToTable();
+    // A copy: a frame decoded while this sample is recorded replaces the live one.
+    const Sample sample = live_;
+    INDataToTable(sample);
 }
 
 void Recorder::closeData() {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "protocol/QM45Decoder.h"
 #include "record/ReadingsTable.h"
+#include "record/Sample.h"
 
 #include <QString>
 #include <QTime>
@@ -16,7 +16,7 @@ namespace qm45 {
 class ReadingsModel;
 class RecordClock;
 
-// Turns the current reading into rows of the readings table: the gates (record
+// Turns samples into rows of the readings table: the gates (record
 // limit, repeat rule), the sequence numbers and the time column, and one chart
 // point per row. The controls that decide when a sample is taken live in
 // RecorderControls.
@@ -38,18 +38,20 @@ public:
     static constexpr std::int32_t kDefaultRecordLimit = 10000;
     static constexpr std::int32_t kLimitless = 10000000;
 
-    // The reading, model and clock must outlive the recorder. The reading is
-    // read at each sample, whatever frame last wrote it.
-    Recorder(const CurrentReading& reading, ReadingsModel& model, const RecordClock& clock,
-             Chart chart = {});
+    // The model and clock must outlive the recorder.
+    Recorder(ReadingsModel& model, const RecordClock& clock, Chart chart = {});
 
-    // Takes one sample: appends a row unless the limit is reached or, with
+    // Records one sample: appends a row unless the limit is reached or, with
     // repeats off, the reading equals the last one recorded.
-    void INDataToTable();
+    void INDataToTable(const Sample& sample);
 
-    // The window calls this for every frame the decoder accepted.
-    void frameDecoded() { frameSinceTick_ = true; }
-    // A tick of the sampling timer: a sample of the reading when a frame was
+    // Called with every sample of a frame the decoder accepted; kept as the
+    // live sample for the sampling timer.
+    void frameDecoded(const Sample& sample) {
+        live_ = sample;
+        frameSinceTick_ = true;
+    }
+    // A tick of the sampling timer: records the live sample when a frame was
     // decoded since the previous tick (or since timed sampling began); else
     // nothing, not even a number, since the reading is not live.
     void timedSample();
@@ -102,7 +104,6 @@ private:
         const QString& convert(const std::string& s);
     };
 
-    const CurrentReading& reading_;
     ReadingsModel& model_;
     const RecordClock& clock_;
     Chart chart_;
@@ -112,6 +113,7 @@ private:
     std::int32_t RecordLimit_ = kDefaultRecordLimit;
     bool repeatSet_ = true;
     bool frameSinceTick_ = false;
+    Sample live_;
     // The table as it was when the limit was last announced.
     std::optional<ReadingsTable::Mark> limitNoticed_;
     std::function<void(std::int32_t)> limitReached_;

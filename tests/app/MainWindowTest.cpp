@@ -337,7 +337,7 @@ void MainWindowTest::meterOnCom1ShowsLive() {
     QVERIFY(f.lampLit()->isVisibleTo(f.window.get()));
     QVERIFY(!f.lampDark()->isVisibleTo(f.window.get()));
     QCOMPARE(scaleChanges, 1);
-    QCOMPARE(QString::fromStdString(f.window->currentReading().JudgeText), QStringLiteral("pass"));
+    QCOMPARE(QString::fromStdString(f.window->lastSample().JudgeText), QStringLiteral("pass"));
     QCOMPARE(f.child<QLabel>("judge")->text(), QStringLiteral("Pass"));
 
     // Negative k-ohm reading, then an overload: the bar pins at its maximum.
@@ -346,7 +346,7 @@ void MainWindowTest::meterOnCom1ShowsLive() {
     QCOMPARE(f.window->currentReading().NumericValue, 40000.0);
     QCOMPARE(f.child<QProgressBar>("PBar2")->value(), 40);
     QCOMPARE(scaleChanges, 3);
-    QCOMPARE(QString::fromStdString(f.window->currentReading().JudgeText), QStringLiteral("Fail"));
+    QCOMPARE(QString::fromStdString(f.window->lastSample().JudgeText), QStringLiteral("Fail"));
     QCOMPARE(f.child<QLabel>("judge")->text(), QStringLiteral("Fail"));
 }
 

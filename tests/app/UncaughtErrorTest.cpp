@@ -132,13 +132,13 @@ void UncaughtErrorTest::recorderFailureShowsTheErrorAndKeepsTheTable() {
     QVERIFY(f.pty.writeToMaster("\n" + frame("111111101") + frame("222221101")));
     QTRY_COMPARE(f.rows(), std::int64_t(2));
 
-    f.window->INDataToTable = [failure] { fail(failure); };
+    f.window->INDataToTable = [failure](const Sample&) { fail(failure); };
     QVERIFY(f.pty.writeToMaster(frame("333331101")));
     QTRY_COMPARE(f.dialogs->errors, QStringList{shown});
     QCOMPARE(f.rows(), std::int64_t(2));
 
     Recorder& recorder = f.window->recorder();
-    f.window->INDataToTable = [&recorder] { recorder.INDataToTable(); };
+    f.window->INDataToTable = [&recorder](const Sample& sample) { recorder.INDataToTable(sample); };
     // The failed handler took the rest of its bytes with it, the line feed
     // that opens the next frame among them.
     QVERIFY(f.pty.writeToMaster("\n" + frame("444441101")));

@@ -60,7 +60,7 @@ struct Window {
 // The recorder on the window's model, as the meter drives it; the chart keeps
 // the values it is given.
 struct Meter {
-    explicit Meter(ReadingsModel& model) : recorder(reading, model, clock, chart()) {}
+    explicit Meter(ReadingsModel& model) : recorder(model, clock, chart()) {}
 
     // Frames whose values count on from the last one.
     void frames(int count) {
@@ -68,7 +68,7 @@ struct Meter {
             ++value;
             reading.ValueText = std::to_string(value);
             reading.NumericValue = value;
-            recorder.INDataToTable();
+            recorder.INDataToTable(reading);
         }
     }
     Recorder::Chart chart() {
@@ -84,7 +84,7 @@ struct Meter {
         return c;
     }
 
-    CurrentReading reading{"", 0, "DC", "V", "", "pass"};
+    Sample reading{{"", 0, "DC", "V", ""}, "pass"};
     qm45::test::FixedClock clock;
     QList<int> plotted;
     int value = 0;

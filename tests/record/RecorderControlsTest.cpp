@@ -56,7 +56,7 @@ struct Window {
     QTimer* Timer1 = new QTimer(&client);
     QMenu recordMenu{QStringLiteral("Record")};
 
-    CurrentReading reading;
+    Sample reading;
     ReadingsTable table;
     ReadingsModel model{table};
     FixedClock clock;
@@ -64,7 +64,7 @@ struct Window {
     int chartPoints = 0;
     int chartClears = 0;
     int pageShown = -1;
-    Recorder recorder{reading, model, clock, chart()};
+    Recorder recorder{model, clock, chart()};
     std::unique_ptr<RecorderControls> controls;
 
     Window() {
@@ -96,7 +96,7 @@ struct Window {
         reading.ValueText = value;
         reading.FunctionText = "DC";
         reading.UnitText = "V";
-        recorder.frameDecoded();
+        recorder.frameDecoded(reading);
     }
 
     void frame(const char* value, int times = 1) {
@@ -104,7 +104,7 @@ struct Window {
         reading.FunctionText = "DC";
         reading.UnitText = "V";
         for (int i = 0; i < times; ++i)
-            recorder.INDataToTable();
+            recorder.INDataToTable(reading);
     }
 };
 

@@ -16,9 +16,9 @@ using qm45::test::FixedClock;
 
 namespace {
 
-CurrentReading reading(const char* value, const char* function = "DC", const char* unit = "V",
-                       const char* autoText = "AUTO", const char* judge = "") {
-    CurrentReading r;
+Sample reading(const char* value, const char* function = "DC", const char* unit = "V",
+               const char* autoText = "AUTO", const char* judge = "") {
+    Sample r;
     r.ValueText = value;
     r.FunctionText = function;
     r.UnitText = unit;
@@ -31,14 +31,13 @@ CurrentReading reading(const char* value, const char* function = "DC", const cha
 // The recorder with a table, a model and a chart stand-in that pages every
 // 100 points.
 struct Bench {
-    CurrentReading current;
     ReadingsTable table;
     ReadingsModel model{table};
     FixedClock clock;
     std::vector<double> points;
     std::vector<int> pagesShown;
     int clears = 0;
-    Recorder recorder{current, model, clock, chart()};
+    Recorder recorder{model, clock, chart()};
 
     Recorder::Chart chart() {
         Recorder::Chart c;
@@ -55,10 +54,9 @@ struct Bench {
         return c;
     }
 
-    void sample(const CurrentReading& r, int times = 1) {
-        current = r;
+    void sample(const Sample& r, int times = 1) {
         for (int i = 0; i < times; ++i)
-            recorder.INDataToTable();
+            recorder.INDataToTable(r);
     }
     std::int32_t no(std::int64_t row) const { return table.integer(row, Field::no); }
 };
@@ -137,7 +135,7 @@ void RecorderTest::whatCountsAsARepeat() {
     QFETCH(int, expectedRows);
     Bench b;
     b.recorder.setRepeatSet(repeatSet);
-    CurrentReading r = reading("0.500", "AC", "mV", "AUTO", "pass");
+    Sample r = reading("0.500", "AC", "mV", "AUTO", "pass");
     b.sample(r);
     if (changed == QLatin1String("verdict"))
         r.JudgeText = "Fail";
@@ -163,7 +161,7 @@ void RecorderTest::rowHoldsTheReadingAtTheSample() {
     Bench b;
     b.clock.time = QTime(21, 7, 59);
     b.clock.separator = QStringLiteral(".");
-    CurrentReading r = reading("-12.34", "OHM", "k*", "", "Fail");
+    Sample r = reading("-12.34", "OHM", "k*", "", "Fail");
     r.NumericValue = -1234;
     b.sample(r);
     QCOMPARE(b.table.rowCount(), std::int64_t(1));
@@ -235,7 +233,7 @@ void RecorderTest::samplesBeforeTheFirstFrame() {
     QFETCH(int, expectedRows);
     Bench b;
     b.recorder.setRepeatSet(repeatSet);
-    b.sample(CurrentReading{}, 3);
+    b.sample(Sample{}, 3);
     QCOMPARE(b.table.rowCount(), std::int64_t(expectedRows));
     QCOMPARE(b.recorder.RecordNo(), 4);
     QCOMPARE(int(b.points.size()), expectedRows);
