@@ -86,10 +86,11 @@ QString ttyNameOf(const QString& device) {
     return path.startsWith(dev) ? path.mid(dev.size()) : QFileInfo(path).fileName();
 }
 
-// The UUCP lock name: LCK.. and the name the program was given, "/" made "_".
+// The UUCP lock name: LCK.. and the device's own name, "/" made "_". Taken
+// after following links, so that a port opened as /dev/ttyV0 or through
+// /dev/serial/by-id is locked under the name every other program sees.
 QString lockNameOf(const QString& device) {
-    const QString dev = QStringLiteral("/dev/");
-    QString name = device.startsWith(dev) ? device.mid(dev.size()) : QFileInfo(device).fileName();
+    QString name = ttyNameOf(device);
     name.replace(QLatin1Char('/'), QLatin1Char('_'));
     return QStringLiteral("LCK..") + name;
 }

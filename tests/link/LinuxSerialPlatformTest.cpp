@@ -98,6 +98,7 @@ private slots:
     void lockOfALiveProcessRefusesThePort();
     void lockOfAProcessThatEndedIsTakenOver();
     void lockIsHeldWhileOpenAndGoneAfterClose();
+    void portOpenedThroughALinkIsLockedUnderItsOwnName();
     void noWritableLockDirectoryOpensWithoutALock();
     void consoleIsRefusedBeforeItIsOpened_data();
     void consoleIsRefusedBeforeItIsOpened();
@@ -280,6 +281,26 @@ void LinuxSerialPlatformTest::lockIsHeldWhileOpenAndGoneAfterClose() {
         QVERIFY(QFile::exists(rig.lockPath(0)));
     }
     QVERIFY(!QFile::exists(rig.lockPath(0)));
+}
+
+// /dev/ttyV0, /dev/serial/by-id/...: the lock must be the one a program
+// opening the device itself looks for, and its lock must stop us.
+void LinuxSerialPlatformTest::portOpenedThroughALinkIsLockedUnderItsOwnName() {
+    LockRig rig;
+    QVERIFY2(rig.pty.isValid(), "no pseudo-terminal available");
+    const QString link = QDir(rig.scratch.path()).filePath(QStringLiteral("ttyV0"));
+    QVERIFY(QFile::link(rig.pty.slavePath(), link));
+
+    LinuxSerialPlatform platform(rig.paths);
+    const SerialPlatform::Handle handle = platform.openExclusive(link).handle;
+    QVERIFY(handle != SerialPlatform::InvalidHandle);
+    QCOMPARE(platform.lockFileOf(handle), rig.lockPath(0));
+    platform.close(handle);
+
+    QVERIFY(rig.writeLock(0, asciiPid(::getppid())));
+    const SerialPlatform::OpenResult held = platform.openExclusive(link);
+    QCOMPARE(held.handle, SerialPlatform::InvalidHandle);
+    QCOMPARE(held.failure.reason, SerialOpenError::InUse);
 }
 
 void LinuxSerialPlatformTest::noWritableLockDirectoryOpensWithoutALock() {
