@@ -1,35 +1,14 @@
 #include "app/Application.h"
 
-#include <QSocketNotifier>
+#include "app/TerminationSignals.h"
 
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
-#include <fcntl.h>
 #include <new>
 #include <stdexcept>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace qm45 {
 
 namespace {
-// The write end of the running application's signal socket. A signal handler
-// may do little more than write(2); the event loop reads the byte.
-volatile std::sig_atomic_t gSignalFd = -1;
-
-extern "C" void onTerminationSignal(int) {
-    const int saved = errno;
-    const int fd = gSignalFd;
-    if (fd >= 0) {
-        const char byte = 1;
-        if (::write(fd, &byte, 1) < 0) {
-            // The socket is full: a quit is pending already.
-        }
-    }
-    errno = saved;
-}
-
 UncaughtErrorHandler& handlerSlot() {
     static UncaughtErrorHandler handler;
     return handler;
@@ -72,41 +51,11 @@ void reportCurrentException() noexcept {
 }
 
 Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalFds_) != 0) {
-        std::perror("qm45: no signal socket; SIGTERM will end the program without cleaning up");
-        signalFds_[0] = signalFds_[1] = -1;
-        return;
-    }
-    auto* notifier = new QSocketNotifier(signalFds_[0], QSocketNotifier::Read, this);
-    connect(notifier, &QSocketNotifier::activated, this, &Application::takeTerminationSignal);
-    gSignalFd = signalFds_[1];
-    struct sigaction action {};
-    action.sa_handler = onTerminationSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (int signal : {SIGINT, SIGTERM, SIGHUP})
-        sigaction(signal, &action, nullptr);
+    auto* termination = new TerminationSignals(this);
+    connect(termination, &TerminationSignals::received, this, [] { QApplication::quit(); });
 }
 
-Application::~Application() {
-    if (signalFds_[0] < 0)
-        return;
-    struct sigaction action {};
-    action.sa_handler = SIG_DFL;
-    sigemptyset(&action.sa_mask);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP})
-        sigaction(signal, &action, nullptr);
-    gSignalFd = -1;
-    ::close(signalFds_[0]);
-    ::close(signalFds_[1]);
-}
-
-void Application::takeTerminationSignal() {
-    char bytes[16];
-    while (::read(signalFds_[0], bytes, sizeof bytes) > 0) {
-    }
-    quit();
-}
+Application::~Application() = default;
 
 bool Application::notify(QObject* receiver, QEvent* event) {
     try {

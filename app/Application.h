@@ -52,10 +52,6 @@ public:
     ~Application() override;
     bool notify(QObject* receiver, QEvent* event) override;
 
-private:
-    void takeTerminationSignal();
-
-    int signalFds_[2] = {-1, -1};
 };
 
 } // namespace qm45

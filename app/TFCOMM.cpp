@@ -3,7 +3,7 @@
 #include "app/Application.h"
 #include "app/ErrorReport.h"
 #include "app/SteadyClock.h"
-#include "app/SystemLocale.h"
+#include "record/SystemLocale.h"
 #include "link/ConnectionControl.h"
 #include "link/HidDeviceController.h"
 #include "link/SerialPortDriver.h"

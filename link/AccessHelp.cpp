@@ -2,6 +2,8 @@
 
 #include <QFileInfo>
 
+#include <cstring>
+
 namespace qm45 {
 
 namespace {
@@ -34,6 +36,55 @@ QString cableAccessHelp(const QStringList& ruleFiles) {
                        "    sudo sh scripts/install-udev-rule.sh\n\n"
                        "Then unplug the cable and plug it in again. (Installed as a package, the "
                        "program brings this rule with it.)");
+}
+
+QString serialOpenFailureText(const QString& port, const SerialOpenFailure& failure) {
+    if (failure.device.isEmpty())
+        return QStringLiteral("%1 cannot be opened: there is no %1 on this machine.").arg(port);
+    const QString head = failure.device == port
+                             ? QStringLiteral("%1 cannot be opened: ").arg(port)
+                             : QStringLiteral("%1 (%2) cannot be opened: ").arg(port, failure.device);
+    switch (failure.reason) {
+    case SerialOpenError::NoSuchDevice:
+        return head + QStringLiteral("the device does not exist. If it is a USB adapter, check "
+                                     "that it is plugged in.");
+    case SerialOpenError::NotSerial:
+        return head + QStringLiteral("it is not a serial port.");
+    case SerialOpenError::InUse:
+        if (failure.pid > 0 && !failure.command.isEmpty())
+            return head + QStringLiteral("it is in use by another program (process %1, %2). Close "
+                                         "that program and try again.")
+                              .arg(failure.pid)
+                              .arg(failure.command);
+        if (failure.pid > 0)
+            return head + QStringLiteral("it is in use by another program (process %1). Close "
+                                         "that program and try again.")
+                              .arg(failure.pid);
+        return head +
+               QStringLiteral("it is in use by another program. Close that program and try again.");
+    case SerialOpenError::Console:
+        return head + QStringLiteral("it is the system console. Choose another port.");
+    case SerialOpenError::NoPermission:
+        return head + QStringLiteral("you have no permission to use it.\n\n"
+                                     "Serial ports belong to the group dialout. Add your user to "
+                                     "it:\n\n"
+                                     "    sudo usermod -aG dialout $USER\n\n"
+                                     "then log out and log in again for it to take effect.");
+    case SerialOpenError::None:
+    case SerialOpenError::Other:
+        break;
+    }
+    if (failure.errorCode != 0)
+        return head + QString::fromLocal8Bit(std::strerror(failure.errorCode)) + QLatin1Char('.');
+    return head + QStringLiteral("the system refused it.");
+}
+
+QString serialPortLostText(const QString& port, const QString& device) {
+    const QString name = device.isEmpty() || device == port
+                             ? port
+                             : QStringLiteral("%1 (%2)").arg(port, device);
+    return QStringLiteral("%1 has gone: the serial port was disconnected. The connection is closed.")
+        .arg(name);
 }
 
 } // namespace qm45

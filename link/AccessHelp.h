@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/SerialPlatform.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -15,5 +17,13 @@ namespace qm45 {
 // reached the cable yet: plugging it in again applies it. Otherwise the
 // program runs from a build tree and the rule is to be installed once.
 [[nodiscard]] QString cableAccessHelp(const QStringList& ruleFiles = udevRuleFiles());
+
+// Why a serial port cannot be opened, for the user. `portName` is the port
+// as the user chose it ("COM 2", or a device path); the device is named
+// beside it when it is another.
+[[nodiscard]] QString serialOpenFailureText(const QString& portName,
+                                            const SerialOpenFailure& failure);
+// The open port has disappeared (adapter pulled out, line hung up).
+[[nodiscard]] QString serialPortLostText(const QString& portName, const QString& device);
 
 } // namespace qm45

@@ -4,26 +4,21 @@
 #include "link/HidDevice.h"
 #include "link/HidDeviceController.h"
 #include "link/SerialPortDriver.h"
+#include "link/UsbCable.h"
 #include "view/ClickablePanel.h"
 #include "view/Dialogs.h"
 
 #include <QAbstractButton>
 
-#include <cstring>
 
 namespace qm45 {
 
 namespace {
 
-const QString kCableName = QStringLiteral("USB to Serial");
-const QString kNoCable =
-    QStringLiteral("USB interface cable is not securely connected, please check and re-try.");
-const QString kMeterSilent = QStringLiteral(
-    "USB interface cable is securely connected, please check if the meter is ready.");
-// The cable's set-up feature report: report ID 0, the meter's line speed 2400
-// (0x0960) as a 32-bit little-endian number, the fixed byte 0x03, four zeros.
-constexpr std::array<std::uint8_t, 10> kCableSetup = {0x00, 0x60, 0x09, 0x00, 0x00,
-                                                      0x03, 0x00, 0x00, 0x00, 0x00};
+const QString& kCableName = UsbCable::kName;
+const QString& kNoCable = UsbCable::kNoCableText;
+const QString& kMeterSilent = UsbCable::kMeterSilentText;
+constexpr const auto& kCableSetup = UsbCable::kSetup;
 
 } // namespace
 
@@ -124,47 +119,11 @@ void ConnectionControl::COMM2PortLost(TSerialPortDriver*, const QString& device)
 }
 
 QString ConnectionControl::openFailureText(int comNumber, const SerialOpenFailure& failure) {
-    const QString port = QStringLiteral("COM %1").arg(comNumber);
-    if (failure.device.isEmpty())
-        return tr("%1 cannot be opened: there is no %1 on this machine.").arg(port);
-    const QString head = tr("%1 (%2) cannot be opened: ").arg(port, failure.device);
-    switch (failure.reason) {
-    case SerialOpenError::NoSuchDevice:
-        return head + tr("the device does not exist. If it is a USB adapter, check that it is "
-                         "plugged in.");
-    case SerialOpenError::NotSerial:
-        return head + tr("it is not a serial port.");
-    case SerialOpenError::InUse:
-        if (failure.pid > 0 && !failure.command.isEmpty())
-            return head + tr("it is in use by another program (process %1, %2). Close that "
-                             "program and try again.")
-                              .arg(failure.pid)
-                              .arg(failure.command);
-        if (failure.pid > 0)
-            return head + tr("it is in use by another program (process %1). Close that program "
-                             "and try again.")
-                              .arg(failure.pid);
-        return head + tr("it is in use by another program. Close that program and try again.");
-    case SerialOpenError::Console:
-        return head + tr("it is the system console. Choose another port.");
-    case SerialOpenError::NoPermission:
-        return head + tr("you have no permission to use it.\n\n"
-                         "Serial ports belong to the group dialout. Add your user to it:\n\n"
-                         "    sudo usermod -aG dialout $USER\n\n"
-                         "then log out and log in again for it to take effect.");
-    case SerialOpenError::None:
-    case SerialOpenError::Other:
-        break;
-    }
-    if (failure.errorCode != 0)
-        return head + QString::fromLocal8Bit(std::strerror(failure.errorCode)) + QLatin1Char('.');
-    return head + tr("the system refused it.");
+    return serialOpenFailureText(QStringLiteral("COM %1").arg(comNumber), failure);
 }
 
 QString ConnectionControl::portLostText(int comNumber, const QString& device) {
-    return tr("COM %1 (%2) has gone: the serial port was disconnected. The connection is closed.")
-        .arg(comNumber)
-        .arg(device);
+    return serialPortLostText(QStringLiteral("COM %1").arg(comNumber), device);
 }
 
 void ConnectionControl::ConTimerTimer() {
@@ -239,14 +198,7 @@ bool ConnectionControl::HidCtlEnumerate(THidDevice* HidDev, std::int32_t Idx) {
 }
 
 QString ConnectionControl::DescribeDevice(THidDevice& device) {
-    QString text = device.ProductString();
-    if (text.isEmpty())
-        text = QString::asprintf("Device VID=%.4X PID=%.4X", unsigned(device.VendorID()),
-                                 unsigned(device.ProductID()));
-    const QString serial = device.SerialNumberString();
-    if (!serial.isEmpty())
-        text += QStringLiteral(" (Serial=%1)").arg(serial);
-    return text;
+    return UsbCable::describeDevice(device);
 }
 
 void ConnectionControl::DetachSelectedDevice() {

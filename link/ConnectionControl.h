@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/SerialPlatform.h"
+#include "link/UsbCable.h"
 
 #include <QObject>
 #include <QString>
@@ -60,7 +61,7 @@ public:
 
     // After this many idle reports without a decoded frame the watchdog ends
     // the USB connection.
-    static constexpr std::int32_t kUsbIdleLimit = 1900;
+    static constexpr std::int32_t kUsbIdleLimit = UsbCable::kIdleLimit;
 
     // The dialogs (if given) tell the user why a serial port cannot be opened
     // or has gone; they must outlive this object.

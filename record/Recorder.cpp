@@ -10,7 +10,9 @@
 namespace qm45 {
 
 Recorder::Recorder(ReadingsModel& model, const RecordClock& clock, Chart chart)
-    : model_(model), clock_(clock), chart_(std::move(chart)) {}
+    : model_(model), clock_(clock), chart_(std::move(chart)) {
+    rules_.setRecordLimit(kDefaultRecordLimit);
+}
 
 const QString& Recorder::TextCache::convert(const std::string& s) {
     if (text.isNull() || s != source) {
@@ -21,63 +23,53 @@ const QString& Recorder::TextCache::convert(const std::string& s) {
 }
 
 void Recorder::INDataToTable(const Sample& sample) {
-    if (RecordedRows_ >= RecordLimit_) {
+    std::int32_t no = 0;
+    switch (rules_.take(sample, no)) {
+    case RecordRules::Outcome::OverLimit: {
         // Set first: the handler may run the event loop, and more samples.
         const ReadingsTable::Mark now = model_.table().mark();
         if (!limitNoticed_ || limitNoticed_->generation != now.generation ||
             limitNoticed_->rows != now.rows) {
             limitNoticed_ = now;
             if (limitReached_)
-                limitReached_(RecordLimit_);
+                limitReached_(RecordLimit());
         }
         return;
     }
-
-    key_.clear();
-    key_ += sample.ValueText;
-    key_ += sample.FunctionText;
-    key_ += sample.UnitText;
-    key_ += sample.AutoText;
-
-    if (repeatSet_ || key_ != LastRecordKey_) {
-        LastRecordKey_.swap(key_);
-        ++RecordedRows_;
-
-        const QTime now = clock_.timeOfDay();
-        const int second = now.isValid() ? now.msecsSinceStartOfDay() / 1000 : -1;
-        if (second != lastSecond_ || lastTime_.isNull()) {
-            lastTime_ = formatTime(now, clock_.timeSeparator());
-            lastSecond_ = second;
-        }
-        row_.no = RecordNo_;
-        row_.time = lastTime_;
-        row_.dcac = function_.convert(sample.FunctionText);
-        row_.value = value_.convert(sample.ValueText);
-        row_.unit = unit_.convert(sample.UnitText);
-        row_.judge = judge_.convert(sample.JudgeText);
-        row_.nval = storedCount(sample.NumericValue);
-        row_.nullMask = 0;
-        model_.append(row_);
-
-        if (chart_.addValue) {
-            const int page = chart_.addValue(sample.NumericValue);
-            if (chart_.showPage)
-                chart_.showPage(page);
-        }
+    case RecordRules::Outcome::Repeat:
+        return;
+    case RecordRules::Outcome::Recorded:
+        break;
     }
-    // Counts samples that passed the limit, recorded or not: skipped repeats
-    // leave gaps in the numbers.
-    if (RecordNo_ < std::numeric_limits<std::int32_t>::max())
-        ++RecordNo_;
+
+    const QTime now = clock_.timeOfDay();
+    const int second = now.isValid() ? now.msecsSinceStartOfDay() / 1000 : -1;
+    if (second != lastSecond_ || lastTime_.isNull()) {
+        lastTime_ = formatTime(now, clock_.timeSeparator());
+        lastSecond_ = second;
+    }
+    row_.no = no;
+    row_.time = lastTime_;
+    row_.dcac = function_.convert(sample.FunctionText);
+    row_.value = value_.convert(sample.ValueText);
+    row_.unit = unit_.convert(sample.UnitText);
+    row_.judge = judge_.convert(sample.JudgeText);
+    row_.nval = storedCount(sample.NumericValue);
+    row_.nullMask = 0;
+    model_.append(row_);
+
+    if (chart_.addValue) {
+        const int page = chart_.addValue(sample.NumericValue);
+        if (chart_.showPage)
+            chart_.showPage(page);
+    }
 }
 
 void Recorder::timedSample() {
-    if (!frameSinceTick_)
-        return;
-    frameSinceTick_ = false;
     // A copy: a frame decoded while this sample is recorded replaces the live one.
-    const Sample sample = live_;
-    INDataToTable(sample);
+    Sample sample;
+    if (rules_.takeLive(sample))
+        INDataToTable(sample);
 }
 
 void Recorder::closeData() {
@@ -88,8 +80,7 @@ void Recorder::closeData() {
     }
     if (model_.table().rowCount() > 0)
         model_.clear();
-    RecordNo_ = 1;
-    RecordedRows_ = 0;
+    rules_.restart();
     limitNoticed_.reset();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "record/ReadingsTable.h"
+#include "record/RecordRules.h"
 #include "record/Sample.h"
 
 #include <QString>
@@ -47,16 +48,13 @@ public:
 
     // Called with every sample of a frame the decoder accepted; kept as the
     // live sample for the sampling timer.
-    void frameDecoded(const Sample& sample) {
-        live_ = sample;
-        frameSinceTick_ = true;
-    }
+    void frameDecoded(const Sample& sample) { rules_.frameDecoded(sample); }
     // A tick of the sampling timer: records the live sample when a frame was
     // decoded since the previous tick (or since timed sampling began); else
     // nothing, not even a number, since the reading is not live.
     void timedSample();
     // Timed sampling begins: frames decoded so far are old by the first tick.
-    void startTimedSampling() { frameSinceTick_ = false; }
+    void startTimedSampling() { rules_.startTimedSampling(); }
 
     // Called with the limit when a sample is refused by it, once until the
     // limit is chosen again or the table changes (Close Data, a loaded file).
@@ -71,19 +69,25 @@ public:
 
     // Applies from the next sample; rows beyond a lowered limit stay.
     void setRecordLimit(std::int32_t limit) {
-        RecordLimit_ = limit;
+        rules_.setRecordLimit(limit);
         limitNoticed_.reset();
     }
     // Ticked "Repeat": every sample is recorded. Unticked: a sample whose key
     // equals the last recorded key is skipped (its number is still used).
-    void setRepeatSet(bool recordRepeats) { repeatSet_ = recordRepeats; }
+    void setRepeatSet(bool recordRepeats) { rules_.setRepeatSet(recordRepeats); }
 
-    [[nodiscard]] std::int32_t RecordNo() const { return RecordNo_; }
-    [[nodiscard]] std::int32_t RecordedRows() const { return RecordedRows_; }
-    [[nodiscard]] std::int32_t RecordLimit() const { return RecordLimit_; }
-    [[nodiscard]] bool repeatSet() const { return repeatSet_; }
+    [[nodiscard]] std::int32_t RecordNo() const { return rules_.RecordNo(); }
+    // At most the limit, which the window holds to 32 bits.
+    [[nodiscard]] std::int32_t RecordedRows() const {
+        return static_cast<std::int32_t>(rules_.RecordedRows());
+    }
+    [[nodiscard]] std::int32_t RecordLimit() const {
+        return static_cast<std::int32_t>(rules_.RecordLimit());
+    }
+    [[nodiscard]] bool repeatSet() const { return rules_.repeatSet(); }
     // Value, function, unit and auto-range texts joined without separators.
-    [[nodiscard]] const std::string& LastRecordKey() const { return LastRecordKey_; }
+    [[nodiscard]] const std::string& LastRecordKey() const { return rules_.LastRecordKey(); }
+    [[nodiscard]] const RecordRules& rules() const { return rules_; }
 
     // "hh:mm:ss" with the given separator, hours 00 to 23.
     [[nodiscard]] static QString formatTime(const QTime& time, const QString& separator);
@@ -108,17 +112,10 @@ private:
     const RecordClock& clock_;
     Chart chart_;
 
-    std::int32_t RecordNo_ = 1;
-    std::int32_t RecordedRows_ = 0;
-    std::int32_t RecordLimit_ = kDefaultRecordLimit;
-    bool repeatSet_ = true;
-    bool frameSinceTick_ = false;
-    Sample live_;
+    RecordRules rules_;
     // The table as it was when the limit was last announced.
     std::optional<ReadingsTable::Mark> limitNoticed_;
     std::function<void(std::int32_t)> limitReached_;
-    std::string LastRecordKey_;
-    std::string key_; // reused for each sample's key
 
     TextCache value_;
     TextCache function_;

@@ -25,7 +25,7 @@ constexpr Field kTextFields[] = {Field::time, Field::dcac, Field::value, Field::
 bool TextDataFile::write(const ReadingsTable::Snapshot& rows, QIODevice& out,
                          DataFileProgress* progress) {
     OutputBuffer buffer(out);
-    buffer.append("No\tTime\tDC/AC\tValue\tUnit\tAUTO\r\n");
+    buffer.append(kHeader);
     const std::int64_t count = rows.rowCount();
     for (std::int64_t r = 0; r < count; ++r) {
         if (rows.isNull(r, Field::no))

@@ -15,6 +15,9 @@ class DataFileProgress;
 // as UTF-8, which is plain ASCII for everything the meter produces.
 class TextDataFile {
 public:
+    // The first line, with its line end.
+    static constexpr const char* kHeader = "No\tTime\tDC/AC\tValue\tUnit\tAUTO\r\n";
+
     // Any thread. False when a write failed or a stop was requested; what was
     // written so far is then incomplete.
     [[nodiscard]] static bool write(const ReadingsTable::Snapshot& rows, QIODevice& out,

@@ -1,7 +1,7 @@
 #include "view/LimitJudgement.h"
 
 #include "view/JudgementPanel.h"
-#include "view/LimitNumber.h"
+#include "record/LimitNumber.h"
 
 #include <QKeyEvent>
 #include <QLabel>
@@ -133,15 +133,12 @@ void LimitJudgement::settle(Limit& limit) {
 }
 
 std::optional<QString> LimitJudgement::judge(const QString& valueText) {
-    const std::optional<double> high = LimitNumber::parse(high_.edit->text(), separator_);
-    const std::optional<double> low = LimitNumber::parse(low_.edit->text(), separator_);
-    if (!high || !low)
+    const std::optional<bool> pass =
+        LimitNumber::judge(valueText, high_.edit->text(), low_.edit->text(), separator_);
+    if (!pass)
         return std::nullopt;
-    const std::optional<double> value = LimitNumber::parse(valueText, separator_);
-    // No ordering of the limits: with low above high every reading fails.
-    const bool pass = value && !(*value < *low) && !(*value > *high);
-    show(pass);
-    return QString::fromLatin1(pass ? kPassText : kFailText);
+    show(*pass);
+    return QString::fromLatin1(*pass ? kPassText : kFailText);
 }
 
 void LimitJudgement::show(bool pass) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "record/LimitNumber.h"
+
 #include <QColor>
 #include <QObject>
 #include <QString>
@@ -27,8 +29,8 @@ public:
     LimitJudgement(JudgementPanel& panel, const QString& decimalMark, QObject* parent = nullptr);
 
     // JudgeText values, stored with the reading and written to the readings table.
-    static constexpr const char* kPassText = "pass";
-    static constexpr const char* kFailText = "Fail";
+    static constexpr const char* kPassText = LimitNumber::kPassText;
+    static constexpr const char* kFailText = LimitNumber::kFailText;
     static QColor passColour() { return QColor(0, 128, 0); }
     static QColor failColour() { return QColor(255, 0, 0); }
 

@@ -1,4 +1,4 @@
-#include "app/SystemLocale.h"
+#include "record/SystemLocale.h"
 #include "app/TFCOMM.h"
 #include "link/ConnectionControl.h"
 #include "view/LcdPanel.h"

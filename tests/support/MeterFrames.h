@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/SystemLocale.h"
+#include "record/SystemLocale.h"
 
 #include <QByteArray>
 #include <QString>

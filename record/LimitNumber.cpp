@@ -1,4 +1,4 @@
-#include "view/LimitNumber.h"
+#include "record/LimitNumber.h"
 
 #include <QLocale>
 
@@ -73,6 +73,17 @@ std::optional<double> parse(const QString& text, QChar separator) {
     if (value == kFallback)
         return std::nullopt;
     return value;
+}
+
+std::optional<bool> judge(const QString& valueText, const QString& highText,
+                          const QString& lowText, QChar separator) {
+    const std::optional<double> high = parse(highText, separator);
+    const std::optional<double> low = parse(lowText, separator);
+    if (!high || !low)
+        return std::nullopt;
+    const std::optional<double> value = parse(valueText, separator);
+    // No ordering of the limits: with low above high every reading fails.
+    return value && !(*value < *low) && !(*value > *high);
 }
 
 } // namespace qm45::LimitNumber

@@ -1,4 +1,4 @@
-#include "app/SystemLocale.h"
+#include "record/SystemLocale.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,4 +1,4 @@
-#include "view/LimitNumber.h"
+#include "record/LimitNumber.h"
 
 #include <QtTest>
 
