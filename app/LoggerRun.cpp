@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <exception>
+#include <limits>
 #include <new>
 #include <unistd.h>
 
@@ -255,14 +256,24 @@ bool LoggerRun::openOutput() {
                             return LogFormats::beginsLike(format, first);
                         },
                         error);
+        // A continued log goes on numbering after its last row.
+        if (ok && options_.append) {
+            const std::optional<std::int64_t> last =
+                LogFormats::rowNumber(format_, file_.lastLine());
+            if (last && *last < std::numeric_limits<std::int32_t>::max())
+                rules_.continueNumbering(static_cast<std::int32_t>(*last + 1));
+        }
         if (ok && file_.repairedBytes() > 0)
             console_.warning(options_.output + ": its last line was cut off (" +
                              std::to_string(file_.repairedBytes()) +
                              " bytes, left by an earlier run that was stopped while writing); "
                              "removed, every whole row kept");
     }
-    if (!ok)
+    if (!ok) {
+        if (!options_.append && file_.size() == 0 && error.find("holds data") != std::string::npos)
+            error += " (--append continues it)";
         console_.error(error);
+    }
     return ok;
 }
 
@@ -545,6 +556,10 @@ void LoggerRun::finish(int status) {
     if (console_.terminal()) {
         console_.status(statusText());
         console_.finish();
+        const bool toFile = !options_.output.empty() && options_.output != "-";
+        if (toFile)
+            console_.note("qm45-log: " + std::to_string(rowsWritten_) + " rows written to " +
+                          options_.output);
     }
     // The link is let go from the event loop: this may run inside its own
     // data handler.

@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdio>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #ifndef QM45_VERSION
@@ -41,6 +42,12 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("qm45-log"));
     qm45::TerminationSignals termination;
     qm45::LoggerConsole console = qm45::LoggerConsole::standardError();
+    // Rows on the same terminal would run into the status line: then only
+    // warnings and errors go to standard error.
+    const bool rowsToTerminal =
+        (command.options.output.empty() || command.options.output == "-") && ::isatty(STDOUT_FILENO);
+    if (rowsToTerminal && console.terminal())
+        console = qm45::LoggerConsole(STDERR_FILENO, false);
     qm45::LoggerRun run(command.options, {}, console);
     QObject::connect(&termination, &qm45::TerminationSignals::received, &run,
                      [&run] { run.stop(); });

@@ -132,6 +132,38 @@ bool LogFormats::beginsLike(LogFormat format, std::string_view firstLine) {
     return false;
 }
 
+std::optional<std::int64_t> LogFormats::rowNumber(LogFormat format, std::string_view line) {
+    std::string_view digits;
+    switch (format) {
+    case LogFormat::Text:
+        digits = line.substr(0, line.find('\t'));
+        break;
+    case LogFormat::Csv: {
+        const std::size_t comma = line.find(',');
+        if (comma == std::string_view::npos)
+            return std::nullopt;
+        const std::string_view rest = line.substr(comma + 1);
+        digits = rest.substr(0, rest.find(','));
+        break;
+    }
+    case LogFormat::Jsonl: {
+        constexpr std::string_view key = "\"no\":";
+        const std::size_t at = line.find(key);
+        if (at == std::string_view::npos)
+            return std::nullopt;
+        const std::string_view rest = line.substr(at + key.size());
+        digits = rest.substr(0, rest.find_first_not_of("0123456789"));
+        break;
+    }
+    }
+    std::int64_t value = 0;
+    const auto result = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (digits.empty() || result.ec != std::errc() || result.ptr != digits.data() + digits.size() ||
+        value < 1)
+        return std::nullopt;
+    return value;
+}
+
 std::string LogFormats::isoTimestamp(const QDateTime& time) {
     std::string out;
     out.reserve(29);

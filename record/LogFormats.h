@@ -38,6 +38,9 @@ namespace LogFormats {
 [[nodiscard]] std::string header(LogFormat format);
 // Whether an existing file's first line (without its line end) is of the format.
 [[nodiscard]] bool beginsLike(LogFormat format, std::string_view firstLine);
+// The number of the row a line of the format holds; none for a header or a
+// line that is not a row.
+[[nodiscard]] std::optional<std::int64_t> rowNumber(LogFormat format, std::string_view line);
 // Appends the row's line, with its line end.
 void appendLine(LogFormat format, const LogRow& row, QChar decimalSeparator, std::string& out);
 

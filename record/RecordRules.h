@@ -42,6 +42,8 @@ public:
         RecordNo_ = 1;
         RecordedRows_ = 0;
     }
+    // The next row is numbered `next` (a log continued from an earlier run).
+    void continueNumbering(std::int32_t next) { RecordNo_ = next < 1 ? 1 : next; }
     // Applies from the next sample; rows beyond a lowered limit stay.
     void setRecordLimit(std::int64_t limit) { RecordLimit_ = limit; }
     // True: every sample is recorded. False: a sample whose key equals the

@@ -194,6 +194,25 @@ bool RowLogFile::open(const std::string& path, Mode mode, std::string_view heade
     return true;
 }
 
+std::string RowLogFile::lastLine() const {
+    constexpr std::int64_t kLongestRow = 4096;
+    if (fd_ < 0 || !regular_ || !ownsFd_ || size_ == 0)
+        return {};
+    const std::int64_t start = std::max<std::int64_t>(0, size_ - kLongestRow);
+    std::string tail(static_cast<std::size_t>(size_ - start), '\0');
+    if (!readAt(fd_, start, tail.data(), size_ - start))
+        return {};
+    if (tail.back() != '\n')
+        return {};
+    tail.pop_back();
+    if (!tail.empty() && tail.back() == '\r')
+        tail.pop_back();
+    const std::size_t newline = tail.rfind('\n');
+    if (newline == std::string::npos && start > 0)
+        return {};
+    return newline == std::string::npos ? tail : tail.substr(newline + 1);
+}
+
 bool RowLogFile::openStream(int fd, std::string_view header, std::string& error) {
     if (fd_ >= 0 && !close(error))
         return false;

@@ -69,6 +69,10 @@ public:
     // Bytes of a broken last line that open() cut off.
     [[nodiscard]] std::int64_t repairedBytes() const { return repairedBytes_; }
     [[nodiscard]] std::int64_t size() const { return size_; }
+    // The file's last whole line without its line end (the header when it
+    // holds no rows); empty for a stream, an empty file or a line too long
+    // to be a row.
+    [[nodiscard]] std::string lastLine() const;
 
 private:
     [[nodiscard]] bool writeAll(std::string_view bytes, std::string& error);
