@@ -97,26 +97,39 @@ void RowLogFileTest::appendRepairsWhatACrashLeft_data() {
     QTest::addColumn<QByteArray>("before");
     QTest::addColumn<QByteArray>("kept");
     QTest::addColumn<int>("repaired"); // bytes cut off the end
+    // The last whole line after the repair: where a continued log takes its numbering from.
+    QTest::addColumn<QByteArray>("lastLine");
 
     const QByteArray header(kHeader.c_str());
     const QByteArray rows = header + "1\t10:00:00\r\n2\t10:00:01\r\n";
-    QTest::newRow("whole file") << rows << rows << 0;
-    QTest::newRow("missing file") << QByteArray() << header << 0;
-    QTest::newRow("last line cut") << rows + "3\t10:0" << rows << 6;
-    QTest::newRow("cut between CR and LF") << rows + "3\t10:00:02\r" << rows << 11;
-    QTest::newRow("power cut: NUL block at the end") << rows + QByteArray(300, '\0') << rows << 300;
+    const QByteArray last = "2\t10:00:01";
+    QTest::newRow("whole file") << rows << rows << 0 << last;
+    QTest::newRow("missing file") << QByteArray() << header << 0 << QByteArray("No\tTime");
+    QTest::newRow("last line cut") << rows + "3\t10:0" << rows << 6 << last;
+    QTest::newRow("cut between CR and LF") << rows + "3\t10:00:02\r" << rows << 11 << last;
+    QTest::newRow("power cut: NUL block at the end")
+        << rows + QByteArray(300, '\0') << rows << 300 << last;
     QTest::newRow("power cut: NUL lines at the end")
         << rows + QByteArray(20, '\0') + "\n" + QByteArray(5, '\0') + "\r\n"
-        << rows << 28;
-    QTest::newRow("only the header's start") << QByteArray("No\tTi") << header << 5;
-    QTest::newRow("header only") << header << header << 0;
-    QTest::newRow("header, then a cut row") << header + "1\t1" << header << 3;
+        << rows << 28 << last;
+    QTest::newRow("only the header's start")
+        << QByteArray("No\tTi") << header << 5 << QByteArray("No\tTime");
+    QTest::newRow("header only") << header << header << 0 << QByteArray("No\tTime");
+    QTest::newRow("header, then a cut row")
+        << header + "1\t1" << header << 3 << QByteArray("No\tTime");
+    QTest::newRow("LF line ends") << header + "1\t10:00:00\n2\t10:00:01\n"
+                                  << header + "1\t10:00:00\n2\t10:00:01\n"
+                                  << 0 << last;
+    const QByteArray longRow = "3\t" + QByteArray(5000, 'x') + "\r\n";
+    QTest::newRow("a last line too long to be a row")
+        << rows + longRow << rows + longRow << 0 << QByteArray();
 }
 
 void RowLogFileTest::appendRepairsWhatACrashLeft() {
     QFETCH(QByteArray, before);
     QFETCH(QByteArray, kept);
     QFETCH(int, repaired);
+    QFETCH(QByteArray, lastLine);
     QTemporaryDir dir;
     const QString path = dir.filePath("run.txt");
     if (!before.isEmpty())
@@ -127,7 +140,9 @@ void RowLogFileTest::appendRepairsWhatACrashLeft() {
     QVERIFY2(log.open(path.toStdString(), RowLogFile::Mode::Append, kHeader, textFormat, error),
              error.c_str());
     QCOMPARE(log.repairedBytes(), std::int64_t(repaired));
+    QCOMPARE(QByteArray::fromStdString(log.lastLine()), lastLine);
     QVERIFY(log.writeLine("9\t11:00:00\r\n", error));
+    QCOMPARE(QByteArray::fromStdString(log.lastLine()), QByteArray("9\t11:00:00"));
     QVERIFY(log.close(error));
     QCOMPARE(contents(path), kept + "9\t11:00:00\r\n");
 }
