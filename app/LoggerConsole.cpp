@@ -38,7 +38,6 @@ void LoggerConsole::line(std::string_view prefix, std::string_view text) {
     std::string out;
     if (terminal_ && !status_.empty())
         out += "\r\x1b[K";
-    out += "qm45-log: ";
     out += prefix;
     out += text;
     out += '\n';
@@ -48,22 +47,15 @@ void LoggerConsole::line(std::string_view prefix, std::string_view text) {
 }
 
 void LoggerConsole::warning(std::string_view text) {
-    line("warning: ", text);
+    line("qm45-log: warning: ", text);
 }
 
 void LoggerConsole::error(std::string_view text) {
-    line("error: ", text);
+    line("qm45-log: error: ", text);
 }
 
 void LoggerConsole::note(std::string_view text) {
-    std::string out;
-    if (terminal_ && !status_.empty())
-        out += "\r\x1b[K";
-    out += text;
-    out += '\n';
-    if (terminal_)
-        out += status_;
-    put(out);
+    line({}, text);
 }
 
 void LoggerConsole::status(std::string_view text) {
