@@ -20,18 +20,33 @@ fail() {
 }
 
 for f in \
-    bin/qm45 bin/qm45-sim \
+    bin/qm45 bin/qm45-log bin/qm45-sim \
     share/applications/$id.desktop \
     share/metainfo/$id.metainfo.xml \
     share/icons/hicolor/scalable/apps/$id.svg \
     lib/udev/rules.d/70-qm45-usb-to-serial.rules \
-    share/man/man1/qm45.1.gz share/man/man1/qm45-sim.1.gz \
+    share/man/man1/qm45.1.gz share/man/man1/qm45-log.1.gz share/man/man1/qm45-sim.1.gz \
     share/doc/qm45/copyright share/doc/qm45/changelog.gz; do
     [ -f "$root/$f" ] || fail "missing $f"
 done
-for f in bin/qm45 bin/qm45-sim; do
+for f in bin/qm45 bin/qm45-log bin/qm45-sim; do
     [ -x "$root/$f" ] || fail "$f is not executable"
 done
+# The installed recorder answers --version, and every option its --help lists
+# has an entry of its own (a tagged paragraph) in its manual page.
+if [ -x "$root/bin/qm45-log" ]; then
+    version=$("$root/bin/qm45-log" --version 2>&1) || fail "qm45-log --version: $version"
+    case $version in "qm45-log "[0-9]*) ;; *) fail "qm45-log --version says: $version" ;; esac
+    help=$("$root/bin/qm45-log" --help 2>&1) || fail "qm45-log --help failed"
+    tags=$(gzip -dc "$root/share/man/man1/qm45-log.1.gz" 2>/dev/null |
+        awk 'tagged { print } { tagged = ($0 == ".TP") }' | sed 's/\\-/-/g')
+    options=$(printf '%s\n' "$help" | grep -oE -- '--[a-z][a-z-]*' | sort -u)
+    [ -n "$options" ] || fail "qm45-log --help lists no options"
+    for option in $options; do
+        printf '%s\n' "$tags" | grep -qE -- "^\.[A-Z]+ +$option( |\$)" ||
+            fail "qm45-log's manual page has no entry for $option"
+    done
+fi
 
 # Each PNG is the size its folder says.
 for size in 16 22 24 32 48 64 128 256; do
@@ -56,7 +71,9 @@ appstreamcli validate --no-net "$metainfo" || fail "appstreamcli validate"
 grep -q "<id>$id</id>" "$metainfo" || fail "metainfo id"
 grep -q "<launchable type=\"desktop-id\">$id.desktop</launchable>" "$metainfo" || fail "metainfo launchable"
 grep -q '<modalias>usb:v1A86pE008\*</modalias>' "$metainfo" || fail "metainfo modalias"
-grep -q '<binary>qm45-sim</binary>' "$metainfo" || fail "metainfo binaries"
+for binary in qm45 qm45-log qm45-sim; do
+    grep -q "<binary>$binary</binary>" "$metainfo" || fail "metainfo does not provide $binary"
+done
 grep -q 'docs/screenshot.png</image>' "$metainfo" || fail "metainfo screenshot"
 [ -f "$source/docs/screenshot.png" ] || fail "docs/screenshot.png is not in the tree"
 
@@ -72,9 +89,12 @@ bad=$(grep -vE '^[[:space:]]*(#.*)?$' "$rule" | grep -vE "^$item([[:space:]]*,[[
 grep -q 'ATTRS{product}=="USB to Serial"' "$rule" || fail "rule does not match the cable"
 
 # Manual pages format without warnings.
-for page in qm45 qm45-sim; do
-    out=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$root/share/man/man1/$page.1.gz" 2>&1 >/dev/null)
+for page in qm45 qm45-log qm45-sim; do
+    file="$root/share/man/man1/$page.1.gz"
+    [ -f "$file" ] || continue # reported above
+    out=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$file" 2>&1 >/dev/null) || fail "man $page failed"
     [ -z "$out" ] || fail "man $page: $out"
+    lexgrog "$file" >/dev/null 2>&1 || fail "$page.1: no NAME line that whatis can read"
 done
 
 if [ "$failures" -ne 0 ]; then
