@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <iterator>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -43,8 +44,16 @@ TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent) {
     action.sa_handler = onTerminationSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int signal : kSignals)
-        sigaction(signal, &action, nullptr);
+    for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+        // A signal ignored when the program started stays ignored: that is how
+        // nohup keeps a run going after logout, and how a shell keeps Ctrl+C
+        // from background jobs.
+        struct sigaction before {};
+        if (sigaction(kSignals[i], nullptr, &before) == 0 && before.sa_handler == SIG_IGN)
+            continue;
+        if (sigaction(kSignals[i], &action, nullptr) == 0)
+            caught_[i] = true;
+    }
 }
 
 TerminationSignals::~TerminationSignals() {
@@ -53,8 +62,10 @@ TerminationSignals::~TerminationSignals() {
     struct sigaction action {};
     action.sa_handler = SIG_DFL;
     sigemptyset(&action.sa_mask);
-    for (int signal : kSignals)
-        sigaction(signal, &action, nullptr);
+    for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+        if (caught_[i])
+            sigaction(kSignals[i], &action, nullptr);
+    }
     gSignalFd = -1;
     ::close(fds_[0]);
     ::close(fds_[1]);
@@ -62,11 +73,11 @@ TerminationSignals::~TerminationSignals() {
 
 void TerminationSignals::take() {
     char bytes[16];
-    int last = 0;
     ssize_t n = 0;
-    while ((n = ::read(fds_[0], bytes, sizeof bytes)) > 0)
-        last = static_cast<unsigned char>(bytes[n - 1]);
-    emit received(last);
+    while ((n = ::read(fds_[0], bytes, sizeof bytes)) > 0) {
+        for (ssize_t i = 0; i < n; ++i)
+            emit received(static_cast<unsigned char>(bytes[i]));
+    }
 }
 
 } // namespace qm45

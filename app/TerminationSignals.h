@@ -6,8 +6,9 @@ namespace qm45 {
 
 // SIGINT, SIGTERM and SIGHUP (Ctrl+C in a terminal, logout, shutdown, kill)
 // arrive as the `received` signal from the event loop, where the program can
-// end in order instead of dying half-way. One at a time per program; the
-// default actions come back when it is destroyed.
+// end in order instead of dying half-way. A signal that was ignored when the
+// program started (nohup, a background job) is left ignored. One at a time
+// per program; the default actions come back when it is destroyed.
 class TerminationSignals final : public QObject {
     Q_OBJECT
 public:
@@ -20,12 +21,14 @@ public:
     [[nodiscard]] bool active() const { return fds_[0] >= 0; }
 
 signals:
+    // Once for each signal that arrived, in order.
     void received(int signal);
 
 private:
     void take();
 
     int fds_[2] = {-1, -1};
+    bool caught_[3] = {false, false, false}; // SIGINT, SIGTERM, SIGHUP
 };
 
 } // namespace qm45
