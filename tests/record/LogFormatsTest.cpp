@@ -502,6 +502,7 @@ void LogFormatsTest::beginsLike_data() {
     QTest::newRow("jsonl: a whole row") << jsonl << jsonRow << true;
     QTest::newRow("jsonl: a row cut in the timestamp") << jsonl << jsonRow.left(25) << true;
     QTest::newRow("jsonl: a row cut in its first key") << jsonl << QByteArray("{\"times") << true;
+    QTest::newRow("jsonl: an empty line") << jsonl << QByteArray() << false;
     QTest::newRow("jsonl: another object") << jsonl << QByteArray("{\"no\":1}") << false;
     QTest::newRow("jsonl: the csv header") << jsonl << csvHeader << false;
     QTest::newRow("jsonl: the text header") << jsonl << textHeader << false;
