@@ -15,8 +15,9 @@
 #include <cstdint>
 #include <fcntl.h>
 #include <fstream>
+#include <limits>
 #include <memory>
-#include <sys/resource.h>
+#include <string>
 #include <unistd.h>
 #include <vector>
 
@@ -50,9 +51,19 @@ std::int64_t residentBytes() {
     return resident * sysconf(_SC_PAGESIZE);
 }
 
+// The high-water mark of resident memory (VmHWM), counted as statm counts.
 std::int64_t peakResidentBytes() {
-    rusage usage{};
-    return getrusage(RUSAGE_SELF, &usage) == 0 ? std::int64_t(usage.ru_maxrss) * 1024 : 0;
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    while (status >> key) {
+        if (key == "VmHWM:") {
+            std::int64_t kib = 0;
+            status >> kib;
+            return kib * 1024;
+        }
+        status.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+    }
+    return 0;
 }
 
 constexpr double kMiB = 1024.0 * 1024.0;
