@@ -125,8 +125,10 @@ bool LogFormats::beginsLike(LogFormat format, std::string_view firstLine) {
     case LogFormat::Csv:
         return firstLine == kCsvHeader;
     case LogFormat::Jsonl: {
+        // A row, or the start of one that a crash cut; never an empty line.
         constexpr std::string_view start = "{\"timestamp\":";
-        return firstLine.substr(0, start.size()) == start.substr(0, firstLine.size());
+        return !firstLine.empty() &&
+               firstLine.substr(0, start.size()) == start.substr(0, firstLine.size());
     }
     }
     return false;

@@ -15,7 +15,8 @@ dir=${1:-build-tsan}
 jobs=${JOBS:-$(nproc)}
 
 suites="test_hid_device_controller test_hid_device test_hid_read_thread
-        test_hid_connection_control test_hid_linux_platform test_usb_end_to_end"
+        test_hid_connection_control test_hid_linux_platform test_usb_end_to_end
+        test_logger_run"
 
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQM45_TSAN=ON -DQM45_BUILD_BENCH=OFF
 # shellcheck disable=SC2086
