@@ -185,6 +185,8 @@ private slots:
     void isoTimestamp();
     void beginsLike_data();
     void beginsLike();
+    void rowNumberOfAWrittenLine_data();
+    void rowNumberOfAWrittenLine();
 };
 
 void LogFormatsTest::textLineIsTheWindowsDataFileRow_data() {
@@ -513,6 +515,55 @@ void LogFormatsTest::beginsLike() {
     QFETCH(QByteArray, firstLine);
     QFETCH(bool, ours);
     QCOMPARE(LogFormats::beginsLike(LogFormat(format), firstLine.toStdString()), ours);
+}
+
+// A continued log numbers on from its last line: the number must come back
+// from every format's line, and a header or a broken line gives none.
+void LogFormatsTest::rowNumberOfAWrittenLine_data() {
+    QTest::addColumn<int>("format");
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<qint64>("number"); // 0: none
+
+    const auto written = [](LogFormat format, std::int32_t no, const char* function) {
+        return QByteArray::fromStdString(lineOf(format,
+                                                makeSample("1,5", function, "V", "AUTO", "pass"),
+                                                no, "10:00:00", QChar(',')))
+            .trimmed();
+    };
+    for (const LogFormat format : {LogFormat::Text, LogFormat::Csv, LogFormat::Jsonl}) {
+        const char* name = format == LogFormat::Text  ? "text"
+                           : format == LogFormat::Csv ? "csv"
+                                                      : "jsonl";
+        QTest::addRow("%s: row 1", name) << int(format) << written(format, 1, "DC") << qint64(1);
+        QTest::addRow("%s: the highest number", name)
+            << int(format) << written(format, 2147483647, "DC") << qint64(2147483647);
+        // A function text holding the separator or a digit must not be read as the number.
+        QTest::addRow("%s: a function with a comma", name)
+            << int(format) << written(format, 42, "7,8\t9") << qint64(42);
+        QTest::addRow("%s: the header", name)
+            << int(format) << QByteArray::fromStdString(LogFormats::header(format)).trimmed()
+            << qint64(0);
+    }
+    QTest::newRow("text: no number")
+        << int(LogFormat::Text) << QByteArray("NULL\t10:00:00") << qint64(0);
+    QTest::newRow("csv: cut after the timestamp")
+        << int(LogFormat::Csv) << QByteArray("2026-12-10T14:27:01.123+01:00") << qint64(0);
+    QTest::newRow("jsonl: another object")
+        << int(LogFormat::Jsonl) << QByteArray("{\"x\":1}") << qint64(0);
+    QTest::newRow("jsonl: a negative number")
+        << int(LogFormat::Jsonl) << QByteArray("{\"no\":-3}") << qint64(0);
+}
+
+void LogFormatsTest::rowNumberOfAWrittenLine() {
+    QFETCH(int, format);
+    QFETCH(QByteArray, line);
+    QFETCH(qint64, number);
+    const std::optional<std::int64_t> got =
+        LogFormats::rowNumber(LogFormat(format), line.toStdString());
+    if (number == 0)
+        QVERIFY2(!got, line.constData());
+    else
+        QCOMPARE(got.value_or(0), std::int64_t(number));
 }
 
 QTEST_APPLESS_MAIN(LogFormatsTest)
