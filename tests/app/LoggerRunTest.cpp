@@ -466,13 +466,15 @@ void LoggerRunTest::statusLineShowsReadingRowsRateTimeAndLink() {
         [&] { return logger.run->linkState() == LoggerRun::LinkState::Quiet; }, 5000));
     QVERIFY(QString::fromStdString(logger.run->statusText()).endsWith("| COM 2 no data"));
 
-    // The last reading shows its readable unit; the end leaves the line standing.
+    // The last reading shows its readable unit; the end leaves the line
+    // standing and says below it how many rows the file got.
     logger.feed("\n" + frame("123453401"));
     QVERIFY(QString::fromStdString(logger.run->statusText())
                 .startsWith(QStringLiteral("12.345 k\u03A9 ")));
     logger.run->stop();
     const QString last = logger.capture.text().section('\r', -1);
-    QVERIFY2(last.startsWith(QStringLiteral("12.345 k\u03A9 ")) && last.endsWith("\x1b[K\n"),
+    QVERIFY2(last.startsWith(QStringLiteral("12.345 k\u03A9 ")) &&
+                 last.contains("\x1b[K\nqm45-log: 4 rows written to ") && last.endsWith("\n"),
              qPrintable(last));
     QVERIFY(runEventLoopUntil([&] { return logger.exitStatus() == kLoggerDone; }));
 }
