@@ -380,8 +380,12 @@ void LoggerRun::secondTick() {
     const auto now = Clock::now();
     if (serial_ && linkState_ == LinkState::Lost) {
         if (serial_->OpenPort()) {
-            console_.note("qm45-log: " + std8(portName_) + " (" + std8(serial_->OpenDevice()) +
-                          ") is back; recording goes on.");
+            // A port named by its device path is not named twice.
+            const QString device = serial_->OpenDevice();
+            const QString name = device.isEmpty() || device == portName_
+                                     ? portName_
+                                     : QStringLiteral("%1 (%2)").arg(portName_, device);
+            console_.note("qm45-log: " + std8(name) + " is back; recording goes on.");
             linkState_ = LinkState::Quiet;
             lastFrame_ = now;
             silenceWarned_ = false;
