@@ -270,8 +270,10 @@ bool LoggerRun::openOutput() {
                              "removed, every whole row kept");
     }
     if (!ok) {
-        if (!options_.append && file_.size() == 0 && error.find("holds data") != std::string::npos)
-            error += " (--append continues it)";
+        // Say how, in the terms of the command line.
+        const std::string how = "append to it,";
+        if (const std::size_t at = error.find(how); !options_.append && at != std::string::npos)
+            error.replace(at, how.size(), "give --append to continue it,");
         console_.error(error);
     }
     return ok;
@@ -391,8 +393,12 @@ void LoggerRun::secondTick() {
     const auto now = Clock::now();
     if (serial_ && linkState_ == LinkState::Lost) {
         if (serial_->OpenPort()) {
-            console_.note("qm45-log: " + std8(portName_) + " (" + std8(serial_->OpenDevice()) +
-                          ") is back; recording goes on.");
+            // A port named by its device path is not named twice.
+            const QString device = serial_->OpenDevice();
+            const QString name = device.isEmpty() || device == portName_
+                                     ? portName_
+                                     : QStringLiteral("%1 (%2)").arg(portName_, device);
+            console_.note("qm45-log: " + std8(name) + " is back; recording goes on.");
             linkState_ = LinkState::Quiet;
             lastFrame_ = now;
             silenceWarned_ = false;
