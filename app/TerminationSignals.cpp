@@ -45,11 +45,13 @@ TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent) {
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     for (std::size_t i = 0; i < std::size(kSignals); ++i) {
-        // A signal ignored when the program started stays ignored: that is how
-        // nohup keeps a run going after logout, and how a shell keeps Ctrl+C
-        // from background jobs.
+        // A hang-up ignored when the program started stays ignored: that is
+        // how nohup keeps a run going after logout. SIGINT and SIGTERM always
+        // end the run in order, also in a background job of a script, whose
+        // shell starts it with SIGINT ignored.
         struct sigaction before {};
-        if (sigaction(kSignals[i], nullptr, &before) == 0 && before.sa_handler == SIG_IGN)
+        if (kSignals[i] == SIGHUP && sigaction(SIGHUP, nullptr, &before) == 0 &&
+            before.sa_handler == SIG_IGN)
             continue;
         if (sigaction(kSignals[i], &action, nullptr) == 0)
             caught_[i] = true;

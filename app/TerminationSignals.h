@@ -6,8 +6,8 @@ namespace qm45 {
 
 // SIGINT, SIGTERM and SIGHUP (Ctrl+C in a terminal, logout, shutdown, kill)
 // arrive as the `received` signal from the event loop, where the program can
-// end in order instead of dying half-way. A signal that was ignored when the
-// program started (nohup, a background job) is left ignored. One at a time
+// end in order instead of dying half-way. A SIGHUP that was ignored when the
+// program started (nohup) is left ignored. One at a time
 // per program; the default actions come back when it is destroyed.
 class TerminationSignals final : public QObject {
     Q_OBJECT
