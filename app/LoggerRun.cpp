@@ -126,9 +126,9 @@ std::optional<int> LoggerRun::start() {
         if (!LimitNumber::parse(text, separator_)) {
             const QString mark = separator_.isNull() ? QStringLiteral("none, whole numbers only")
                                                      : QString(separator_);
-            console_.error(std::string(name) + " " + std8(text) +
-                           " is not a number as this machine writes them (decimal mark: " +
-                           std8(mark) + ")");
+            console_.error(
+                std::string(name) + " " + std8(text) +
+                " is not a number as this machine writes them (decimal mark: " + std8(mark) + ")");
             return kLoggerMistake;
         }
     }
@@ -165,10 +165,10 @@ std::optional<int> LoggerRun::start() {
     if (options_.intervalSeconds) {
         intervalTimer_.setInterval(*options_.intervalSeconds * 1000);
         connect(&intervalTimer_, &QTimer::timeout, this, guarded([this] {
-                    Sample sample;
-                    if (rules_.takeLive(sample))
-                        record(sample);
-                }));
+            Sample sample;
+            if (rules_.takeLive(sample))
+                record(sample);
+        }));
         rules_.startTimedSampling();
         intervalTimer_.start();
     }
@@ -227,10 +227,8 @@ bool LoggerRun::openLink() {
                                                   std::move(ports));
     serial_->setComPort(TComPortNumber(options_.devicePath.empty() ? options_.comNumber - 1 : 0));
     serial_->setComPortSpeed(br2400);
-    serial_->setOnReceiveData(
-        guarded([this](TSerialPortDriver*, const std::uint8_t* bytes, std::int32_t count) {
-            received(bytes, count);
-        }));
+    serial_->setOnReceiveData(guarded([this](TSerialPortDriver*, const std::uint8_t* bytes,
+                                             std::int32_t count) { received(bytes, count); }));
     serial_->setOnPortLost(
         guarded([this](TSerialPortDriver*, const QString& device) { portLost(device); }));
     if (!serial_->OpenPort()) {
@@ -250,12 +248,11 @@ bool LoggerRun::openOutput() {
         ok = file_.openStream(STDOUT_FILENO, header, error);
     } else {
         const LogFormat format = format_;
-        ok = file_.open(options_.output,
-                        options_.append ? RowLogFile::Mode::Append : RowLogFile::Mode::New, header,
-                        [format](std::string_view first) {
-                            return LogFormats::beginsLike(format, first);
-                        },
-                        error);
+        ok = file_.open(
+            options_.output, options_.append ? RowLogFile::Mode::Append : RowLogFile::Mode::New,
+            header,
+            [format](std::string_view first) { return LogFormats::beginsLike(format, first); },
+            error);
         // A continued log goes on numbering after its last row.
         if (ok && options_.append) {
             const std::optional<std::int64_t> last =
@@ -302,8 +299,8 @@ void LoggerRun::LcdDisplay45A(const DecodeResult& result) {
     }
     const CurrentReading& reading = result.after.reading;
     // Without a verdict (never, with limits checked at the start) the previous one stands.
-    if (const std::optional<bool> pass = LimitNumber::judge(QString::fromStdString(reading.ValueText),
-                                                            high_, low_, separator_))
+    if (const std::optional<bool> pass =
+            LimitNumber::judge(QString::fromStdString(reading.ValueText), high_, low_, separator_))
         verdict_ = *pass ? LimitNumber::kPassText : LimitNumber::kFailText;
     static_cast<CurrentReading&>(sample_) = reading;
     sample_.JudgeText = verdict_;
@@ -503,22 +500,8 @@ std::string LoggerRun::statusText() const {
     } else {
         text += "no reading yet";
     }
-    text += " | " + std::to_string(rowsWritten_) + " rows";
-    if (limitWarned_)
-        text += " (limit reached)";
-    double perSecond = 0;
-    if (rateSeconds_ > 0) {
-        std::int64_t sum = 0;
-        for (const std::int64_t n : framesPerSecond_)
-            sum += n;
-        perSecond = double(sum) / rateSeconds_;
-    }
-    char rate[32];
-    std::snprintf(rate, sizeof rate, "%.1f", perSecond);
-    text += std::string(" | ") + rate + " frames/s";
-    if (badFrames_ > 0)
-        text += " (" + std::to_string(badFrames_) + " bad)";
-    text += " | " + describeRunning(Clock::now() - started_);
+    // The link second: a terminal too narrow for the whole line cuts the
+    // running time and the rates first.
     text += " | " + std8(portName_) + ' ';
     switch (linkState_) {
     case LinkState::Receiving:
@@ -537,6 +520,22 @@ std::string LoggerRun::statusText() const {
         text += "meter silent";
         break;
     }
+    text += " | " + std::to_string(rowsWritten_) + " rows";
+    if (limitWarned_)
+        text += " (limit reached)";
+    double perSecond = 0;
+    if (rateSeconds_ > 0) {
+        std::int64_t sum = 0;
+        for (const std::int64_t n : framesPerSecond_)
+            sum += n;
+        perSecond = double(sum) / rateSeconds_;
+    }
+    char rate[32];
+    std::snprintf(rate, sizeof rate, "%.1f", perSecond);
+    text += std::string(" | ") + rate + " frames/s";
+    if (badFrames_ > 0)
+        text += " (" + std::to_string(badFrames_) + " bad)";
+    text += " | " + describeRunning(Clock::now() - started_);
     return text;
 }
 
