@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/ExceptionText.h"
+
 #include <QApplication>
 #include <QString>
 
@@ -15,10 +17,6 @@ namespace qm45 {
 using UncaughtErrorHandler = std::function<void(const QString& text)>;
 void setUncaughtErrorHandler(UncaughtErrorHandler handler);
 [[nodiscard]] bool hasUncaughtErrorHandler();
-
-// The text the user is shown for an exception: its what(), "Out of memory."
-// for std::bad_alloc, "An unknown error occurred." for anything else.
-[[nodiscard]] QString describeException(const std::exception_ptr& error);
 
 // Hands the exception being handled (call it inside a catch block) to the
 // handler. Never throws.
@@ -51,7 +49,6 @@ public:
     Application(int& argc, char** argv);
     ~Application() override;
     bool notify(QObject* receiver, QEvent* event) override;
-
 };
 
 } // namespace qm45

@@ -207,7 +207,7 @@ LoggerCommand parseLoggerCommand(const std::vector<std::string>& arguments) {
         return mistake("choose one link: --port or --usb");
     if (!havePort && !o.usb)
         return mistake("choose a link: --port COM1..COM4, --port DEVICE or --usb");
-    if (o.append && (o.output.empty() || o.output == "-"))
+    if (o.append && o.toStandardOutput())
         return mistake("--append needs --output FILE");
     return command;
 }

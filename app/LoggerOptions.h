@@ -27,6 +27,7 @@ struct LoggerOptions {
     Format format = Format::Text;
     std::string output; // empty or "-": standard output
     bool append = false;
+    [[nodiscard]] bool toStandardOutput() const { return output.empty() || output == "-"; }
 
     std::optional<std::chrono::seconds> duration;
     std::optional<std::int64_t> count;

@@ -1,5 +1,6 @@
 #include "app/LoggerRun.h"
 
+#include "app/ExceptionText.h"
 #include "app/LoggerConsole.h"
 #include "link/AccessHelp.h"
 #include "link/HidDeviceController.h"
@@ -15,7 +16,6 @@
 #include <cstdio>
 #include <exception>
 #include <limits>
-#include <new>
 #include <unistd.h>
 
 namespace qm45 {
@@ -56,18 +56,6 @@ std::string std8(const QString& text) {
     return text.toStdString();
 }
 
-std::string describeException(std::exception_ptr error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::bad_alloc&) {
-        return "Out of memory.";
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "An unknown error occurred.";
-    }
-}
-
 } // namespace
 
 // Every handler the event loop calls: an exception ends the run as failed
@@ -77,7 +65,7 @@ template <typename F> auto LoggerRun::guarded(F f) {
         try {
             f(std::forward<decltype(args)>(args)...);
         } catch (...) {
-            console_.error(describeException(std::current_exception()));
+            console_.error(std8(describeException(std::current_exception())));
             finish(kLoggerFailed);
         }
     };
@@ -188,7 +176,7 @@ bool LoggerRun::openLink() {
             return false;
         }
         hid_->setOnHandlerFailure([this](THidDevice*, std::exception_ptr error) {
-            console_.error(describeException(error));
+            console_.error(std8(describeException(error)));
             finish(kLoggerFailed);
         });
         cable_ = std::make_unique<UsbCableLink>(
@@ -196,7 +184,7 @@ bool LoggerRun::openLink() {
             guarded([this](std::uint8_t reportId, const std::uint8_t* bytes, std::uint16_t size) {
                 protocol_.HidData45A(reportId, bytes, size);
             }),
-            [this](UsbCableLink::State state) { usbStateChanged(int(state)); });
+            [this](UsbCableLink::State state) { usbStateChanged(state); });
         cable_->start();
         switch (cable_->state()) {
         case UsbCableLink::State::Listening:
@@ -244,7 +232,7 @@ bool LoggerRun::openOutput() {
     std::string error;
     const std::string header = LogFormats::header(format_);
     bool ok = false;
-    if (options_.output.empty() || options_.output == "-") {
+    if (options_.toStandardOutput()) {
         ok = file_.openStream(STDOUT_FILENO, header, error);
     } else {
         const LogFormat format = format_;
@@ -297,17 +285,15 @@ void LoggerRun::LcdDisplay45A(const DecodeResult& result) {
         }
         return;
     }
-    const CurrentReading& reading = result.after.reading;
+    static_cast<CurrentReading&>(sample_) = result.after.reading;
     // Without a verdict (never, with limits checked at the start) the previous one stands.
     if (const std::optional<bool> pass =
-            LimitNumber::judge(QString::fromStdString(reading.ValueText), high_, low_, separator_))
-        verdict_ = *pass ? LimitNumber::kPassText : LimitNumber::kFailText;
-    static_cast<CurrentReading&>(sample_) = reading;
-    sample_.JudgeText = verdict_;
-    shown_ = sample_;
+            LimitNumber::judge(QString::fromStdString(sample_.ValueText), high_, low_, separator_))
+        sample_.JudgeText = *pass ? LimitNumber::kPassText : LimitNumber::kFailText;
     haveReading_ = true;
-    rules_.frameDecoded(sample_);
-    if (!options_.intervalSeconds)
+    if (options_.intervalSeconds)
+        rules_.frameDecoded(sample_); // the next tick records it
+    else
         record(sample_);
 }
 
@@ -336,7 +322,7 @@ void LoggerRun::record(const Sample& sample) {
     LogFormats::appendLine(format_, row, separator_, line_);
     std::string error;
     if (!file_.writeLine(line_, error)) {
-        const bool toPipe = options_.output.empty() || options_.output == "-";
+        const bool toPipe = options_.toStandardOutput();
         if (toPipe && errno == EPIPE) {
             // Whoever read the rows has gone (a pipe into head): nothing is lost.
             finish(kLoggerDone);
@@ -390,12 +376,8 @@ void LoggerRun::secondTick() {
     const auto now = Clock::now();
     if (serial_ && linkState_ == LinkState::Lost) {
         if (serial_->OpenPort()) {
-            // A port named by its device path is not named twice.
-            const QString device = serial_->OpenDevice();
-            const QString name = device.isEmpty() || device == portName_
-                                     ? portName_
-                                     : QStringLiteral("%1 (%2)").arg(portName_, device);
-            console_.note("qm45-log: " + std8(name) + " is back; recording goes on.");
+            console_.note("qm45-log: " + std8(serialPortName(portName_, serial_->OpenDevice())) +
+                          " is back; recording goes on.");
             linkState_ = LinkState::Quiet;
             lastFrame_ = now;
             silenceWarned_ = false;
@@ -444,8 +426,7 @@ void LoggerRun::portLost(const QString& device) {
     linkGone(std8(serialPortLostText(portName_, device)));
 }
 
-void LoggerRun::usbStateChanged(int value) {
-    const auto state = UsbCableLink::State(value);
+void LoggerRun::usbStateChanged(UsbCableLink::State state) {
     // The state at the start is handled by openLink.
     if (!running_ || finished_)
         return;
@@ -487,16 +468,16 @@ void LoggerRun::stop() {
 std::string LoggerRun::statusText() const {
     std::string text;
     if (haveReading_) {
-        text += shown_.ValueText;
-        const std::string unit = LogFormats::readableUnit(shown_.UnitText);
+        text += sample_.ValueText;
+        const std::string unit = LogFormats::readableUnit(sample_.UnitText);
         if (!unit.empty())
             text += ' ' + unit;
-        if (!shown_.FunctionText.empty())
-            text += ' ' + shown_.FunctionText;
-        if (!shown_.AutoText.empty())
-            text += ' ' + shown_.AutoText;
-        if (!shown_.JudgeText.empty())
-            text += ' ' + shown_.JudgeText;
+        if (!sample_.FunctionText.empty())
+            text += ' ' + sample_.FunctionText;
+        if (!sample_.AutoText.empty())
+            text += ' ' + sample_.AutoText;
+        if (!sample_.JudgeText.empty())
+            text += ' ' + sample_.JudgeText;
     } else {
         text += "no reading yet";
     }
@@ -561,8 +542,7 @@ void LoggerRun::finish(int status) {
     if (console_.terminal()) {
         console_.status(statusText());
         console_.finish();
-        const bool toFile = !options_.output.empty() && options_.output != "-";
-        if (toFile)
+        if (!options_.toStandardOutput())
             console_.note("qm45-log: " + std::to_string(rowsWritten_) + " rows written to " +
                           options_.output);
     }

@@ -2,6 +2,7 @@
 
 #include "app/LoggerOptions.h"
 #include "link/SerialPlatform.h"
+#include "link/UsbCable.h"
 #include "protocol/MeterProtocol.h"
 #include "record/LogFormats.h"
 #include "record/RecordRules.h"
@@ -28,7 +29,6 @@ class SerialPortDirectory;
 class SystemLocale;
 class THidDeviceController;
 class TSerialPortDriver;
-class UsbCableLink;
 
 // qm45-log's exit statuses.
 enum LoggerExit : int {
@@ -95,7 +95,7 @@ private:
     void secondTick();
     void scheduleDeadline();
     void portLost(const QString& device);
-    void usbStateChanged(int state);
+    void usbStateChanged(UsbCableLink::State state);
     void linkBack();
     void linkGone(const std::string& text);
     void refreshStatus();
@@ -116,9 +116,7 @@ private:
     RecordRules rules_;
     RowLogFile file_;
     std::string line_;
-    std::string verdict_;
-    Sample sample_;
-    Sample shown_; // the last accepted reading, for the status line
+    Sample sample_; // the last accepted reading with its verdict
     bool haveReading_ = false;
 
     std::unique_ptr<TSerialPortDriver> serial_;

@@ -44,8 +44,7 @@ int main(int argc, char** argv) {
     qm45::LoggerConsole console = qm45::LoggerConsole::standardError();
     // Rows on the same terminal would run into the status line: then only
     // warnings and errors go to standard error.
-    const bool rowsToTerminal =
-        (command.options.output.empty() || command.options.output == "-") && ::isatty(STDOUT_FILENO);
+    const bool rowsToTerminal = command.options.toStandardOutput() && ::isatty(STDOUT_FILENO);
     if (rowsToTerminal && console.terminal())
         console = qm45::LoggerConsole(STDERR_FILENO, false);
     qm45::LoggerRun run(command.options, {}, console);

@@ -1,6 +1,7 @@
 #include "app/LoggerConsole.h"
 #include "app/LoggerOptions.h"
 #include "app/LoggerRun.h"
+#include "bench/BenchSupport.h"
 #include "tests/link/FakeSerialPlatform.h"
 #include "tests/link/FixedPortDirectory.h"
 #include "tests/support/MeterFrames.h"
@@ -41,14 +42,6 @@ const std::vector<std::vector<std::uint8_t>>& scenarioFrames() {
         return out;
     }();
     return frames;
-}
-
-std::int64_t residentBytes() {
-    std::ifstream statm("/proc/self/statm");
-    std::int64_t size = 0;
-    std::int64_t resident = 0;
-    statm >> size >> resident;
-    return resident * sysconf(_SC_PAGESIZE);
 }
 
 // The high-water mark of resident memory (VmHWM), counted as statm counts.
@@ -178,13 +171,13 @@ void BM_LoggerMemory(benchmark::State& state) {
         BenchRun r(LoggerOptions::Format(state.range(0)));
         for (std::size_t i = 0; i < r.frames.size(); ++i)
             r.frame();
-        start = double(residentBytes());
+        start = double(bench::residentBytes());
         for (std::int64_t i = 0; i < kMillion; ++i)
             r.frame();
-        atOne = double(residentBytes());
+        atOne = double(bench::residentBytes());
         for (std::int64_t i = kMillion; i < 10 * kMillion; ++i)
             r.frame();
-        atTen = double(residentBytes());
+        atTen = double(bench::residentBytes());
         if (const char* fault = r.fault()) {
             state.SkipWithError(fault);
             return;

@@ -38,12 +38,15 @@ QString cableAccessHelp(const QStringList& ruleFiles) {
                        "program brings this rule with it.)");
 }
 
+QString serialPortName(const QString& port, const QString& device) {
+    return device.isEmpty() || device == port ? port : QStringLiteral("%1 (%2)").arg(port, device);
+}
+
 QString serialOpenFailureText(const QString& port, const SerialOpenFailure& failure) {
     if (failure.device.isEmpty())
         return QStringLiteral("%1 cannot be opened: there is no %1 on this machine.").arg(port);
-    const QString head = failure.device == port
-                             ? QStringLiteral("%1 cannot be opened: ").arg(port)
-                             : QStringLiteral("%1 (%2) cannot be opened: ").arg(port, failure.device);
+    const QString head =
+        serialPortName(port, failure.device) + QStringLiteral(" cannot be opened: ");
     switch (failure.reason) {
     case SerialOpenError::NoSuchDevice:
         return head + QStringLiteral("the device does not exist. If it is a USB adapter, check "
@@ -80,11 +83,9 @@ QString serialOpenFailureText(const QString& port, const SerialOpenFailure& fail
 }
 
 QString serialPortLostText(const QString& port, const QString& device) {
-    const QString name = device.isEmpty() || device == port
-                             ? port
-                             : QStringLiteral("%1 (%2)").arg(port, device);
-    return QStringLiteral("%1 has gone: the serial port was disconnected. The connection is closed.")
-        .arg(name);
+    return QStringLiteral(
+               "%1 has gone: the serial port was disconnected. The connection is closed.")
+        .arg(serialPortName(port, device));
 }
 
 } // namespace qm45

@@ -18,6 +18,10 @@ namespace qm45 {
 // program runs from a build tree and the rule is to be installed once.
 [[nodiscard]] QString cableAccessHelp(const QStringList& ruleFiles = udevRuleFiles());
 
+// The port as the user chose it, with the device beside it when that is
+// another: "COM 2 (/dev/ttyUSB0)", or "/dev/ttyUSB0" alone.
+[[nodiscard]] QString serialPortName(const QString& portName, const QString& device);
+
 // Why a serial port cannot be opened, for the user. `portName` is the port
 // as the user chose it ("COM 2", or a device path); the device is named
 // beside it when it is another.

@@ -10,17 +10,7 @@
 
 #include <QAbstractButton>
 
-
 namespace qm45 {
-
-namespace {
-
-const QString& kCableName = UsbCable::kName;
-const QString& kNoCable = UsbCable::kNoCableText;
-const QString& kMeterSilent = UsbCable::kMeterSilentText;
-constexpr const auto& kCableSetup = UsbCable::kSetup;
-
-} // namespace
 
 ConnectionControl::ConnectionControl(const Controls& controls, TSerialPortDriver& COMM2,
                                      QObject* parent, Dialogs* dialogs)
@@ -139,7 +129,7 @@ void ConnectionControl::ConTimerTimer() {
         // on USBCon connects again.
         if (CurrentDevice_)
             CurrentDevice_->SetDataHandler({});
-        showInformation(kMeterSilent);
+        showInformation(UsbCable::kMeterSilentText);
     }
     setLampLit(false);
     LinkAliveTicks_ = 0;
@@ -184,7 +174,7 @@ void ConnectionControl::HidCtlDeviceChange(THidDeviceController*) {
     releaseDeviceList();
     HidCtl_->EnumerateDevices();
     for (std::size_t i = 0; i < DeviceList_.size(); ++i) {
-        if (DeviceList_[i].text == kCableName)
+        if (DeviceList_[i].text == UsbCable::kName)
             Selected_ = i;
     }
 }
@@ -213,13 +203,13 @@ void ConnectionControl::DetachSelectedDevice() {
 void ConnectionControl::SendCableSetup() {
     CurrentDevice_ = nullptr;
     if (!Selected_) {
-        showInformation(kNoCable);
+        showInformation(UsbCable::kNoCableText);
         c_.USBCon->setChecked(false);
         return;
     }
     CurrentDevice_ = selectedEntryDevice();
     if (CurrentDevice_)
-        (void)CurrentDevice_->SendFeatureReport(kCableSetup.data(), kCableSetup.size());
+        (void)CurrentDevice_->SendFeatureReport(UsbCable::kSetup.data(), UsbCable::kSetup.size());
 }
 
 void ConnectionControl::USBConClick() {

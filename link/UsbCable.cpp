@@ -76,11 +76,11 @@ void UsbCableLink::deviceChange() {
         setState(State::NoAccess);
         return;
     }
-    cable_->SetDataHandler(THidDataEvent([this](THidDevice*, std::uint8_t reportId,
-                                                const std::uint8_t* bytes, std::uint16_t size) {
-        if (data_)
-            data_(reportId, bytes, size);
-    }));
+    cable_->SetDataHandler(THidDataEvent(
+        [this](THidDevice*, std::uint8_t reportId, const std::uint8_t* bytes, std::uint16_t size) {
+            if (data_)
+                data_(reportId, bytes, size);
+        }));
     setState(State::Listening);
 }
 
@@ -89,12 +89,8 @@ void UsbCableLink::setUpAgain() {
         (void)cable_->SendFeatureReport(UsbCable::kSetup.data(), UsbCable::kSetup.size());
 }
 
-QString UsbCableLink::devicePath() const {
-    return cable_ ? cable_->PnPInfo().path : QString();
-}
-
 void UsbCableLink::setState(State state) {
-    if (state == state_ && started_ && !firstReport_)
+    if (state == state_ && !firstReport_)
         return;
     firstReport_ = false;
     state_ = state;

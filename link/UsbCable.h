@@ -61,8 +61,6 @@ public:
     void setUpAgain();
 
     [[nodiscard]] State state() const { return state_; }
-    // The cable's device path while it is held; empty otherwise.
-    [[nodiscard]] QString devicePath() const;
 
 private:
     void deviceChange();

@@ -151,14 +151,8 @@ struct Logger {
     std::unique_ptr<QSignalSpy> finished;
 };
 
-// An input report of the cable: report ID 0, a status byte whose low nibble
-// counts the meter bytes after it, the bytes, zeros to nine bytes.
 QByteArray report(const QByteArray& meterBytes) {
-    QByteArray r(2, 0);
-    r[1] = char(0xF0 | meterBytes.size());
-    r += meterBytes;
-    r.append(9 - r.size(), 0);
-    return r;
+    return FakeHidPlatform::cableReport(meterBytes);
 }
 const QByteArray kIdle = report({});
 

@@ -1,6 +1,6 @@
-#include "record/SystemLocale.h"
 #include "app/TFCOMM.h"
 #include "link/ConnectionControl.h"
+#include "record/SystemLocale.h"
 #include "view/LcdPanel.h"
 
 #include "WindowFixture.h"
@@ -25,15 +25,8 @@ namespace {
 const QString kMeterSilent = QStringLiteral(
     "USB interface cable is securely connected, please check if the meter is ready.");
 
-// An input report of the cable, 9 bytes: report ID 0, a status byte whose low
-// nibble counts the meter bytes after it (high nibble set, as the cable sends
-// it), the meter bytes, zeros.
 QByteArray report(const QByteArray& meterBytes) {
-    QByteArray r(2, 0);
-    r[1] = char(0xF0 | meterBytes.size());
-    r += meterBytes;
-    r.append(9 - r.size(), 0);
-    return r;
+    return FakeHidPlatform::cableReport(meterBytes);
 }
 const QByteArray kIdle = report({});
 

@@ -64,6 +64,16 @@ public:
         description.product = u"USB to Serial";
         return description;
     }
+    // An input report of the cable, 9 bytes: report ID 0, a status byte whose
+    // low nibble counts the meter bytes after it (high nibble set, as the
+    // cable sends it), the meter bytes, zeros.
+    static QByteArray cableReport(const QByteArray& meterBytes) {
+        QByteArray r(2, 0);
+        r[1] = char(0xF0 | meterBytes.size());
+        r += meterBytes;
+        r.append(9 - r.size(), 0);
+        return r;
+    }
 
     bool isAvailable = true;
 
